@@ -1,0 +1,146 @@
+#include "pcx/pcx.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "io.h"
+
+uint8_t* src_pcx;
+uint32_t src_pcx_size;
+const uint8_t* src_pcx_start;
+const uint8_t* src_pcx_end;
+const uint8_t* src_pcx_palette;
+uint32_t src_pcx_width;
+uint32_t src_pcx_height;
+uint32_t src_pcx_stride;
+uint32_t out_strips;
+uint32_t out_strip_height;
+
+static uint32_t read_le16(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
+}
+
+// The length of an open input, or -1 when seeking cannot tell it: pipes,
+// FIFOs and terminals refuse the seek, and a directory answers with a size
+// that means nothing.
+static off_t input_length(int fd) {
+  struct stat status;
+  if (fstat(fd, &status) != 0) return -1;
+  if (S_ISDIR(status.st_mode)) return -1;
+  return lseek(fd, 0, SEEK_END);
+}
+
+// Reads exactly `size` bytes; a single read may return less on large files,
+// so it goes on until all are in. An error or an early end of file fails.
+static bool read_exactly(int fd, uint8_t* into, uint32_t size) {
+  while (size > 0) {
+    ssize_t got = read(fd, into, size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    into += got;
+    size -= static_cast<uint32_t>(got);
+  }
+  return true;
+}
+
+// Opens and reads the whole input into src_pcx.
+static bool load_src_pcx(const char* path) {
+  // Non-blocking so that a FIFO nobody writes to cannot hold up the open.
+  int fd = open(path, O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return fail("Cannot open source file '%s', %s\n", path, strerror(errno));
+  off_t length = input_length(fd);
+  if (length < 0) return fail("Cannot read PCX\n");
+  if (length < static_cast<off_t>(pcx_min_file_size)) return fail("File is too small to be PCX\n");
+  if (length > static_cast<off_t>(UINT32_MAX)) return fail("PCX too big\n");
+  src_pcx_size = static_cast<uint32_t>(length);
+  src_pcx = static_cast<uint8_t*>(malloc(src_pcx_size));
+  if (!src_pcx) return fail("Cannot malloc for source PCX\n");
+  lseek(fd, 0, SEEK_SET);
+  if (!read_exactly(fd, src_pcx, src_pcx_size)) return fail("Cannot read PCX\n");
+  close(fd);
+  return true;
+}
+
+static bool header_supported(const uint8_t* header) {
+  if (header[pcx_manufacturer_offset] != pcx_manufacturer_zsoft) return false;
+  if (header[pcx_encoding_offset] != pcx_encoding_rle) return false;
+  if (header[pcx_bits_offset] != pcx_bits_per_pixel) return false;
+  if (header[pcx_planes_offset] != pcx_planes) return false;
+  if (read_le16(header + pcx_xmin_offset) >= read_le16(header + pcx_xmax_offset)) return false;
+  if (read_le16(header + pcx_ymin_offset) >= read_le16(header + pcx_ymax_offset)) return false;
+  return true;
+}
+
+static void set_geometry(const uint8_t* header) {
+  src_pcx_stride = read_le16(header + pcx_stride_offset);
+  src_pcx_width = read_le16(header + pcx_xmax_offset) - read_le16(header + pcx_xmin_offset) + 1;
+  src_pcx_height = read_le16(header + pcx_ymax_offset) - read_le16(header + pcx_ymin_offset) + 1;
+}
+
+// A marker 769 bytes from the end is taken as the palette block, whatever
+// the header says; the image data then stops at the marker.
+static void locate_palette() {
+  const uint8_t* marker = src_pcx + src_pcx_size - pcx_palette_block_size;
+  src_pcx_palette = nullptr;
+  if (*marker != pcx_palette_marker) return;
+  src_pcx_end = marker;
+  src_pcx_palette = marker + 1;
+}
+
+bool read_src_pcx(const char* path) {
+  if (!load_src_pcx(path)) return false;
+  src_pcx_start = src_pcx + pcx_header_size;
+  src_pcx_end = src_pcx + src_pcx_size;
+  if (!header_supported(src_pcx)) return fail("PCX format not supported\n");
+  set_geometry(src_pcx);
+  if (src_pcx_width > pcx_max_width) return fail("PCX too big\n");
+  if (src_pcx_height > pcx_max_height) return fail("PCX too big\n");
+  if (src_pcx_stride < src_pcx_width) return fail("PCX stride < width\n");
+  out_strips = src_pcx_width;
+  out_strip_height = src_pcx_height < max_strip_height ? src_pcx_height : max_strip_height;
+  locate_palette();
+  return true;
+}
+
+bool write_pcx_palette(const char* path) {
+  int fd = create_file(path);
+  if (fd < 0) return false;
+  if (!write_all(fd, src_pcx_palette, pcx_palette_size)) return write_failed(path);
+  return finish_file(fd, path);
+}
+
+// Expands run-length data into [out, out_end). Decoding stops at whichever
+// end comes first; a count byte with no value after it is dropped, and a run
+// that would pass the end of the buffer is cut there.
+static void decode_rle(const uint8_t* in, const uint8_t* in_end, uint8_t* out, uint8_t* out_end) {
+  while (in < in_end && out < out_end) {
+    uint8_t byte = *in++;
+    if ((byte & pcx_run_flags) != pcx_run_flags) {
+      *out++ = byte;
+      continue;
+    }
+    if (in == in_end) return;
+    uint8_t value = *in++;
+    size_t count = byte & pcx_run_count_mask;
+    size_t room = static_cast<size_t>(out_end - out);
+    if (count > room) count = room;
+    memset(out, value, count);
+    out += count;
+  }
+}
+
+bool decode_src_pcx() {
+  uint32_t size = src_pcx_stride * src_pcx_height;
+  // Zero-filled, so rows that short data never reaches read as index 0.
+  uint8_t* pixels = static_cast<uint8_t*>(calloc(size, 1));
+  if (!pixels) return fail("Cannot allocate decode buffer\n");
+  decode_rle(src_pcx_start, src_pcx_end, pixels, pixels + size);
+  free(src_pcx);
+  src_pcx = pixels;
+  return true;
+}

@@ -1,0 +1,89 @@
+// PCX reader: loads one 256-colour PCX file, checks it, copies out its
+// palette and decodes its image into the pixel buffer.
+//
+// The PCX file, as this reader takes it (16-bit fields little-endian):
+//
+//   offset  size  field
+//        0     1  manufacturer, must be 10
+//        1     1  version, not examined
+//        2     1  encoding, must be 1 (run-length)
+//        3     1  bits per pixel per plane, must be 8
+//        4     2  xmin  \  the image spans xmin..xmax and ymin..ymax
+//        6     2  ymin   | inclusive; xmin < xmax and ymin < ymax
+//        8     2  xmax   |
+//       10     2  ymax  /
+//       65     1  colour planes, must be 1
+//       66     2  bytes per line (the decoded row stride, >= width)
+//      128     -  run-length-encoded image data, up to the palette block
+//   end-769    1  palette marker, 12, when the file has a palette
+//   end-768  768  the palette: 256 entries of red, green, blue
+//
+// Run-length data is one stream over the whole image, rows undelimited.
+// A byte of 192 or more (its two top bits set) is a count in its low six
+// bits, 0 to 63, and the next byte is the value repeated; any other byte is
+// one pixel of its own value.
+#pragma once
+
+#include <cstdint>
+
+// Header fields: offsets and the values this reader accepts.
+constexpr uint32_t pcx_header_size = 128;
+constexpr uint32_t pcx_manufacturer_offset = 0;
+constexpr uint8_t pcx_manufacturer_zsoft = 10;
+constexpr uint32_t pcx_encoding_offset = 2;
+constexpr uint8_t pcx_encoding_rle = 1;
+constexpr uint32_t pcx_bits_offset = 3;
+constexpr uint8_t pcx_bits_per_pixel = 8;
+constexpr uint32_t pcx_xmin_offset = 4;
+constexpr uint32_t pcx_ymin_offset = 6;
+constexpr uint32_t pcx_xmax_offset = 8;
+constexpr uint32_t pcx_ymax_offset = 10;
+constexpr uint32_t pcx_planes_offset = 65;
+constexpr uint8_t pcx_planes = 1;
+constexpr uint32_t pcx_stride_offset = 66;
+
+// The palette block at the end of the file.
+constexpr uint8_t pcx_palette_marker = 0x0C;
+constexpr uint32_t pcx_palette_size = 256 * 3;
+constexpr uint32_t pcx_palette_block_size = 1 + pcx_palette_size;  // 769
+// The smallest file worth reading: a header and a palette block.
+constexpr uint32_t pcx_min_file_size = pcx_header_size + pcx_palette_block_size;
+
+// Run-length data: a count byte has both top bits set; the rest is the count.
+constexpr uint8_t pcx_run_flags = 0xC0;
+constexpr uint8_t pcx_run_count_mask = 0x3F;
+
+// Size limits of an accepted image.
+constexpr uint32_t pcx_max_width = 511;
+constexpr uint32_t pcx_max_height = 256;
+// At most this many rows of a column are compiled: a 256th row is dropped.
+constexpr uint32_t max_strip_height = 255;
+
+// The raw file image from read_src_pcx until decode_src_pcx, then the pixel
+// buffer: src_pcx_stride x src_pcx_height bytes, row after row, one palette
+// index per byte; pixel (x, y) is byte y * src_pcx_stride + x.
+extern uint8_t* src_pcx;
+extern uint32_t src_pcx_size;            // length of the input file
+extern const uint8_t* src_pcx_start;     // first byte of the image data
+extern const uint8_t* src_pcx_end;       // one past its last byte
+extern const uint8_t* src_pcx_palette;   // the 768 palette bytes, or null
+
+// Source geometry.
+extern uint32_t src_pcx_width;
+extern uint32_t src_pcx_height;
+extern uint32_t src_pcx_stride;
+
+// Strip geometry: one strip per column, each covering out_strip_height rows.
+extern uint32_t out_strips;
+extern uint32_t out_strip_height;
+
+// Loads the input whole, checks the header and limits, sets the geometry and
+// finds the palette.
+bool read_src_pcx(const char* path);
+
+// Writes the 768 palette bytes found by read_src_pcx to a file of their own.
+bool write_pcx_palette(const char* path);
+
+// Decodes the image data into a zero-filled pixel buffer and releases the
+// raw file image.
+bool decode_src_pcx();

@@ -1,0 +1,59 @@
+// Sprite compiler: writes the KOB sprite file, one column strip per image
+// column, compiled from the pixel buffer.
+//
+// The KOB file (integers little-endian), with nothing between its parts:
+//
+//   offset  size  field
+//        0     8  magic "KOB1VGAX"
+//        8     2  rows in every column (2 to 255)
+//       10     2  column strips, equal to the image width (2 to 511)
+//       12     4  zero
+//       16     -  the column strips, column 0 first
+//
+// A column strip is a list of records ended by the byte 255. Each record
+// starts with a control byte and a skip byte, the number of transparent
+// rows (0 to 254) to pass before the record's pixels:
+//
+//   control     record    pixels n       bytes after the skip byte
+//   0..126      literal   control        n palette indices, top to bottom
+//   131..254    run       control - 128  1 palette index, repeated n times
+//   255         end of strip: no skip byte follows
+//
+// The control values 127 to 130 never occur. Skips and pixels of a strip add
+// up to the row count, and no record has both a zero skip and no pixels.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint32_t kob_magic_size = 8;
+constexpr char kob_magic[kob_magic_size + 1] = "KOB1VGAX";
+constexpr uint32_t kob_height_offset = 8;
+constexpr uint32_t kob_width_offset = 10;
+constexpr uint32_t kob_reserved_offset = 12;
+constexpr uint32_t kob_header_size = 16;
+
+constexpr uint32_t kob_max_skip = 254;     // transparent rows one record skips
+constexpr uint32_t kob_max_literal = 126;  // pixels in one literal record
+constexpr uint32_t kob_max_run = 126;      // pixels in one run record
+constexpr uint32_t kob_min_run = 3;        // fewer equal pixels go in a literal
+constexpr uint8_t kob_run_base = 128;      // a run's control byte is this + n
+constexpr uint8_t kob_end_of_strip = 255;  // terminates every column strip
+// Equal pixels a literal may hold in a row; one more is better as a run.
+constexpr uint32_t kob_literal_max_repeat = 5;
+
+// The strip buffer's size; the longest strip of 255 rows takes 385 bytes.
+constexpr uint32_t kob_strip_capacity = 784;
+
+// The strip of the column last encoded, reused for every column.
+extern uint8_t out_strip[kob_strip_capacity];
+
+// Creates the sprite file, writes its header and every column strip, closes it.
+bool write_sprite(const char* path);
+
+// Writes the 16-byte header from out_strip_height and out_strips; false when
+// the write fails, with errno telling why.
+bool write_sprite_header(int fd);
+
+// Compiles the first out_strip_height pixels of a column into out_strip and
+// returns the strip's length, terminator included.
+unsigned encode_strip(uint32_t column);
