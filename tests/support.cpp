@@ -1,0 +1,184 @@
+#include "support.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "pcx/pcx.h"
+
+// The driver owns this setting; the tests stand in for it.
+uint8_t transparent_color;
+
+const char* const usage_text =
+    "PCX2KOB VGA Mode X sprite compiler\n"
+    "PCX file must be 256-color format with VGA palette.\n"
+    "\n"
+    "pcx2kob [options]\n"
+    "  -o <filename>                Write KOB sprite to file\n"
+    "  -i <filename>                Read image from PCX file\n"
+    "  -tc <index>                  Specify transparency color\n"
+    "  -p <filename>                Write PCX palette to file\n";
+
+const std::string& scratch_dir() {
+  static const std::string dir = [] {
+    char name[] = "/tmp/pcx2kob-tests-XXXXXX";
+    if (!mkdtemp(name)) abort();
+    return std::string(name);
+  }();
+  return dir;
+}
+
+std::string scratch_path(const std::string& name) { return scratch_dir() + "/" + name; }
+
+void write_bytes(const std::string& path, const Bytes& bytes) {
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr) << path;
+  ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+  fclose(f);
+}
+
+Bytes read_bytes(const std::string& path) {
+  Bytes bytes;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return bytes;
+  int c;
+  while ((c = fgetc(f)) != EOF) bytes.push_back(static_cast<uint8_t>(c));
+  fclose(f);
+  return bytes;
+}
+
+bool file_exists(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0;
+}
+
+Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// Drains both pipes together so neither can fill and stall the child.
+static void drain(int out_fd, int err_fd, ToolRun& run) {
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int open_count = 2;
+  while (open_count > 0) {
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !fds[i].revents) continue;
+      char buffer[4096];
+      ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(got));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+}
+
+ToolRun run_tool(const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(PCX2KOB_EXE)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  int out_pipe[2], err_pipe[2];
+  ToolRun run;
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return run;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
+  posix_spawn_file_actions_addclose(&actions, err_pipe[0]);
+  pid_t pid;
+  int spawned = posix_spawn(&pid, PCX2KOB_EXE, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (spawned != 0) return run;
+  drain(out_pipe[0], err_pipe[0], run);
+  int status;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  return run;
+}
+
+static void put_le16(Bytes& bytes, size_t at, uint16_t value) {
+  bytes[at] = static_cast<uint8_t>(value);
+  bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+Bytes test_palette() {
+  Bytes palette;
+  for (int i = 0; i < 256; ++i) {
+    palette.push_back(static_cast<uint8_t>(i));
+    palette.push_back(static_cast<uint8_t>(255 - i));
+    palette.push_back(static_cast<uint8_t>(i ^ 0x55));
+  }
+  return palette;
+}
+
+Bytes build_pcx(const Pcx& pcx) {
+  size_t palette_block = pcx.with_palette ? 769 : 0;
+  Bytes file(128 + pcx.data.size() + palette_block, 0);
+  file[0] = pcx.manufacturer;
+  file[1] = pcx.version;
+  file[2] = pcx.encoding;
+  file[3] = pcx.bits;
+  put_le16(file, 4, pcx.xmin);
+  put_le16(file, 6, pcx.ymin);
+  put_le16(file, 8, pcx.xmax);
+  put_le16(file, 10, pcx.ymax);
+  file[65] = pcx.planes;
+  put_le16(file, 66, pcx.stride);
+  std::copy(pcx.data.begin(), pcx.data.end(), file.begin() + 128);
+  if (pcx.with_palette) {
+    Bytes palette = test_palette();
+    file[128 + pcx.data.size()] = 0x0C;
+    std::copy(palette.begin(), palette.end(), file.end() - 768);
+  }
+  return file;
+}
+
+Bytes rle_encode(const Bytes& pixels) {
+  Bytes out;
+  for (size_t i = 0; i < pixels.size();) {
+    uint8_t value = pixels[i];
+    size_t count = 1;
+    while (count < 63 && i + count < pixels.size() && pixels[i + count] == value) ++count;
+    if (count > 1 || value >= 0xC0) out.push_back(static_cast<uint8_t>(0xC0 | count));
+    out.push_back(value);
+    i += count;
+  }
+  return out;
+}
+
+Pcx pcx_of(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t stride) {
+  Pcx pcx;
+  pcx.xmax = static_cast<uint16_t>(width - 1);
+  pcx.ymax = static_cast<uint16_t>(height - 1);
+  pcx.stride = static_cast<uint16_t>(stride);
+  pcx.data = rle_encode(pixels);
+  return pcx;
+}
+
+void release_image() {
+  free(src_pcx);
+  src_pcx = nullptr;
+}
+
+bool load_pcx(const Bytes& file) {
+  std::string path = scratch_path("input.pcx");
+  write_bytes(path, file);
+  release_image();
+  return read_src_pcx(path.c_str());
+}

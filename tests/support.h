@@ -1,0 +1,60 @@
+// Shared helpers for the tests: files, the real executable, and a small PCX
+// builder so that every header field and data byte can be set by a table row.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh directory for this test process, removed by nobody: it lives in /tmp.
+const std::string& scratch_dir();
+std::string scratch_path(const std::string& name);
+
+void write_bytes(const std::string& path, const Bytes& bytes);
+Bytes read_bytes(const std::string& path);
+bool file_exists(const std::string& path);
+Bytes bytes_of(const std::string& text);
+
+// One run of the real pcx2kob executable, standard input from /dev/null.
+struct ToolRun {
+  int status = -1;      // exit status, or -1 when a signal ended it
+  int signal = 0;       // the signal that ended it, if any
+  std::string out;      // all of standard output
+  std::string err;      // all of standard error
+};
+ToolRun run_tool(const std::vector<std::string>& args);
+
+// The PCX file a test wants: the fields default to a valid 256-colour image.
+struct Pcx {
+  uint8_t manufacturer = 10;
+  uint8_t version = 5;
+  uint8_t encoding = 1;
+  uint8_t bits = 8;
+  uint16_t xmin = 0, ymin = 0, xmax = 1, ymax = 1;
+  uint8_t planes = 1;
+  uint16_t stride = 2;
+  Bytes data;                 // the image data, written as given
+  bool with_palette = true;   // marker and 768 palette bytes at the end
+};
+Bytes build_pcx(const Pcx& pcx);
+
+// The palette build_pcx appends: entry i is (i, 255 - i, i ^ 0x55).
+Bytes test_palette();
+
+// Run-length encodes rows of `stride` pixels as one stream, the way common
+// image tools do: runs of 2 to 63, and the two-byte form for values >= 192.
+Bytes rle_encode(const Bytes& pixels);
+
+// A Pcx of the given pixels, rows of `stride` bytes, width <= stride.
+Pcx pcx_of(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t stride);
+
+// Writes the file and runs read_src_pcx on it, releasing any earlier image.
+bool load_pcx(const Bytes& file);
+
+// Frees what the stages hold, so each test starts clean.
+void release_image();
+
+// The expected usage text, byte for byte.
+extern const char* const usage_text;
