@@ -16,6 +16,8 @@ void write_bytes(const std::string& path, const Bytes& bytes);
 Bytes read_bytes(const std::string& path);
 bool file_exists(const std::string& path);
 Bytes bytes_of(const std::string& text);
+Bytes repeat(size_t count, uint8_t value);
+Bytes join(std::initializer_list<Bytes> parts);
 
 // One run of the real pcx2kob executable, standard input from /dev/null.
 struct ToolRun {
@@ -58,16 +60,3 @@ void release_image();
 
 // The expected usage text, byte for byte.
 extern const char* const usage_text;
-
-// Walks one column strip as a drawing engine does and checks every rule of
-// the layout. `painted` gets one entry per row: the colour drawn there, or -1
-// for a row left transparent. Returns an empty string when the strip is
-// sound, else what is wrong with it; `length` is the strip's size in bytes.
-std::string walk_strip(const uint8_t* strip, size_t available, uint32_t height,
-                       std::vector<int>& painted, size_t& length);
-
-// Checks a whole sprite file against the decoded image: the header, every
-// strip, and that the strips paint exactly the opaque pixels of the first
-// min(height, 255) rows. Empty when sound, else what is wrong.
-std::string check_sprite(const Bytes& sprite, const Bytes& pixels, uint32_t width, uint32_t height,
-                         uint32_t stride, uint8_t transparent);

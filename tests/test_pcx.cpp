@@ -121,12 +121,6 @@ struct DecodeRow {
   Bytes pixels;  // the whole buffer after decoding
 };
 
-Bytes repeat(size_t count, uint8_t value) { return Bytes(count, value); }
-Bytes join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
 
 TEST(Decoder, BytesToPixels) {
   const std::vector<DecodeRow> rows = {

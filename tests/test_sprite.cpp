@@ -7,6 +7,7 @@
 #include "pcx/pcx.h"
 #include "pcx2kob.h"
 #include "sprite/sprite.h"
+#include "strip_walker.h"
 #include "support.h"
 
 namespace {
@@ -28,12 +29,6 @@ Bytes encode_column(const Bytes& column, uint8_t transparent) {
   return Bytes(out_strip, out_strip + length);
 }
 
-Bytes repeat(size_t count, uint8_t value) { return Bytes(count, value); }
-Bytes join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
 Bytes alternating(size_t count, uint8_t a, uint8_t b) {
   Bytes column;
   for (size_t i = 0; i < count; ++i) column.push_back(i % 2 ? b : a);
@@ -158,7 +153,7 @@ TEST(SpriteFile, RandomImagesCompileAndPaintBack) {
     ToolRun run = run_tool({"-i", in, "-o", out, "-tc", std::to_string(image.transparent)});
     ASSERT_EQ(run.status, 0) << run.err;
     ASSERT_EQ(run.err + run.out, "");
-    EXPECT_EQ(check_sprite(read_bytes(out), image.pixels, image.width, image.height, image.stride, image.transparent), "")
+    EXPECT_EQ(check_sprite(read_bytes(out), image.pixels.data(), image.width, image.height, image.stride, image.transparent), "")
         << image.width << "x" << image.height;
   }
 }
@@ -199,7 +194,7 @@ TEST(SpriteFile, ExampleMatchesGolden) {
   ASSERT_TRUE(load_pcx(read_bytes(std::string(EXAMPLES_DIR) + "/slime.pcx")));
   ASSERT_TRUE(decode_src_pcx());
   Bytes pixels(src_pcx, src_pcx + src_pcx_stride * src_pcx_height);
-  EXPECT_EQ(check_sprite(golden, pixels, src_pcx_width, src_pcx_height, src_pcx_stride, 0), "");
+  EXPECT_EQ(check_sprite(golden, pixels.data(), src_pcx_width, src_pcx_height, src_pcx_stride, 0), "");
   release_image();
 }
 

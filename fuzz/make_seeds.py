@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+"""Writes the fuzzer's seed corpus: small valid PCX files, one per boundary of
+the reader's checks, the example sprite and the smaller third-party files.
+Inputs that ever crashed or slowed the tool are added to corpus/ by hand and
+kept; this script never removes a file."""
+import os
+import shutil
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = os.path.join(HERE, 'corpus')
+ROOT = os.path.dirname(HERE)
+PALETTE = bytes(i % 256 for i in range(768))
+
+
+def pcx(width=2, height=2, stride=None, data=None, palette=True, xmin=0, ymin=0,
+        manufacturer=10, version=5, encoding=1, bits=8, planes=1):
+    stride = width if stride is None else stride
+    header = struct.pack('<BBBBHHHH', manufacturer, version, encoding, bits, xmin, ymin,
+                         (xmin + width - 1) & 0xFFFF, (ymin + height - 1) & 0xFFFF)
+    header += bytes(65 - len(header)) + struct.pack('<BH', planes, stride & 0xFFFF)
+    header += bytes(128 - len(header))
+    if data is None:
+        data = bytes((0xC0 | 63, 1)) * ((stride * height + 62) // 63)
+    return header + data + (b'\x0c' + PALETTE if palette else b'')
+
+
+SEEDS = {
+    'min-897': pcx(data=b'\x01\x02\x03\x04'),
+    'short-896': pcx(data=b'\x01\x02\x03'),
+    'width-511': pcx(width=511),
+    'width-512': pcx(width=512),
+    'height-256': pcx(height=256),
+    'height-257': pcx(height=257),
+    'stride-odd': pcx(width=37, stride=39),
+    'stride-short': pcx(width=37, stride=36),
+    'stride-max': pcx(width=3, stride=65535, height=2),
+    'no-marker': pcx(palette=False, data=bytes(range(1, 192)) * 5),
+    'marker-in-data': pcx(palette=False, data=bytes(31) + b'\x0c' + bytes(768)),
+    'count-last': pcx(data=b'\x05\xc7', palette=False) + bytes(800) + b'\xc7',
+    'count-zero': pcx(data=b'\xc0\x09\xc0\x09\x01'),
+    'high-values': pcx(width=8, height=8, data=b'\xc1\xc8\xc1\xff\xc2\xfe' * 22),
+    'bad-manufacturer': pcx(manufacturer=11),
+    'bad-encoding': pcx(encoding=0),
+    'bad-bits': pcx(bits=4),
+    'bad-planes': pcx(planes=3),
+    'flat-extent': pcx(width=1),
+    'origin-offset': pcx(width=40, height=30, xmin=100, ymin=65000),
+    'alternating': pcx(width=4, height=255, data=b'\x01\x00\x02\x00' * 255),
+    'transparent-255': pcx(width=6, height=40, version=255, data=b'\xff\xff\xcf\x07\x01\x02' * 8),
+}
+
+
+def main():
+    os.makedirs(CORPUS, exist_ok=True)
+    for name, data in SEEDS.items():
+        with open(os.path.join(CORPUS, name + '.pcx'), 'wb') as f:
+            f.write(data)
+    shutil.copy(os.path.join(ROOT, 'examples', 'slime.pcx'), CORPUS)
+    interop = os.path.join(ROOT, 'tests', 'data', 'interop')
+    for name in sorted(os.listdir(interop)):
+        if name.endswith(('-5x3.pcx', '-37x23.pcx')):
+            shutil.copy(os.path.join(interop, name), CORPUS)
+
+
+if __name__ == '__main__':
+    main()
