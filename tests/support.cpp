@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,7 +31,8 @@ const char* const usage_text =
 const std::string& scratch_dir() {
   static const std::string dir = [] {
     char name[] = "/tmp/pcx2kob-tests-XXXXXX";
-    if (!mkdtemp(name)) abort();
+    // Open to others, so runs as an unprivileged user can reach it.
+    if (!mkdtemp(name) || chmod(name, 0755) != 0) abort();
     return std::string(name);
   }();
   return dir;
@@ -72,13 +74,18 @@ Bytes join(std::initializer_list<Bytes> parts) {
   return all;
 }
 
-// Drains both pipes together so neither can fill and stall the child.
-static void drain(int out_fd, int err_fd, ToolRun& run) {
+// Drains both pipes together so neither can fill and stall the child; gives
+// up after 10 seconds.
+static bool drain(int out_fd, int err_fd, ToolRun& run) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string* sinks[2] = {&run.out, &run.err};
   int open_count = 2;
+  const int deadline_ms = 10000;
+  int waited_ms = 0;
   while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    int ready = poll(fds, 2, 100);
+    if (ready == 0 && (waited_ms += 100) >= deadline_ms) break;
+    if (ready <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !fds[i].revents) continue;
       char buffer[4096];
@@ -92,29 +99,42 @@ static void drain(int out_fd, int err_fd, ToolRun& run) {
       }
     }
   }
+  for (pollfd& entry : fds) {
+    if (entry.fd >= 0) close(entry.fd);
+  }
+  return open_count == 0;
 }
 
-ToolRun run_tool(const std::vector<std::string>& args) {
-  std::vector<char*> argv{const_cast<char*>(PCX2KOB_EXE)};
+// In the child: standard streams in place, privileges dropped if asked, exec.
+[[noreturn]] static void exec_tool(std::vector<char*>& argv, const RunOptions& options, int out_fd, int err_fd) {
+  int in_fd = options.stdin_fd >= 0 ? options.stdin_fd : open("/dev/null", O_RDONLY);
+  dup2(in_fd, 0);
+  dup2(out_fd, 1);
+  dup2(err_fd, 2);
+  const gid_t nobody = 65534;
+  if (options.unprivileged && geteuid() == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(126);
+  }
+  execv(options.exe.c_str(), argv.data());
+  _exit(127);
+}
+
+ToolRun run_tool(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<char*> argv{const_cast<char*>(options.exe.c_str())};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   int out_pipe[2], err_pipe[2];
   ToolRun run;
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return run;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
-  posix_spawn_file_actions_addclose(&actions, err_pipe[0]);
-  pid_t pid;
-  int spawned = posix_spawn(&pid, PCX2KOB_EXE, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return run;
+  pid_t pid = fork();
+  if (pid == 0) exec_tool(argv, options, out_pipe[1], err_pipe[1]);
   close(out_pipe[1]);
   close(err_pipe[1]);
-  if (spawned != 0) return run;
-  drain(out_pipe[0], err_pipe[0], run);
+  if (pid < 0) return run;
+  if (!drain(out_pipe[0], err_pipe[0], run)) {
+    run.timed_out = true;
+    kill(pid, SIGKILL);
+  }
   int status;
   waitpid(pid, &status, 0);
   if (WIFEXITED(status)) run.status = WEXITSTATUS(status);

@@ -19,14 +19,20 @@ Bytes bytes_of(const std::string& text);
 Bytes repeat(size_t count, uint8_t value);
 Bytes join(std::initializer_list<Bytes> parts);
 
-// One run of the real pcx2kob executable, standard input from /dev/null.
+// One run of the real pcx2kob executable.
 struct ToolRun {
-  int status = -1;      // exit status, or -1 when a signal ended it
-  int signal = 0;       // the signal that ended it, if any
-  std::string out;      // all of standard output
-  std::string err;      // all of standard error
+  int status = -1;         // exit status, or -1 when a signal ended it
+  int signal = 0;          // the signal that ended it, if any
+  bool timed_out = false;  // killed after running for 10 seconds
+  std::string out;         // all of standard output
+  std::string err;         // all of standard error
 };
-ToolRun run_tool(const std::vector<std::string>& args);
+struct RunOptions {
+  int stdin_fd = -1;         // standard input; /dev/null when -1
+  bool unprivileged = false; // when the tests run as root, run as nobody
+  std::string exe = PCX2KOB_EXE;
+};
+ToolRun run_tool(const std::vector<std::string>& args, const RunOptions& options = {});
 
 // The PCX file a test wants: the fields default to a valid 256-colour image.
 struct Pcx {

@@ -1,0 +1,224 @@
+// Hostile input and failing output through the real executable. Whatever
+// happens, the tool ends with status 0 or 1 by itself, prints nothing on
+// standard output and at most one message on standard error, and when it
+// says it succeeded the sprite is sound and paints back the image.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <gtest/gtest.h>
+
+#include "pcx/pcx.h"
+#include "strip_walker.h"
+#include "support.h"
+
+namespace {
+
+const std::string example = std::string(EXAMPLES_DIR) + "/slime.pcx";
+
+// What the sprite of `input` must paint, decoded in process; empty when the
+// reader refuses it.
+struct Decoded {
+  bool ok = false;
+  uint32_t width = 0, height = 0, stride = 0;
+  Bytes pixels;
+};
+
+Decoded decode_bytes(const Bytes& input) {
+  Decoded image;
+  testing::internal::CaptureStderr();
+  image.ok = load_pcx(input) && decode_src_pcx();
+  testing::internal::GetCapturedStderr();
+  if (image.ok) {
+    image.width = src_pcx_width;
+    image.height = src_pcx_height;
+    image.stride = src_pcx_stride;
+    image.pixels.assign(src_pcx, src_pcx + src_pcx_stride * src_pcx_height);
+  }
+  release_image();
+  return image;
+}
+
+void expect_sound(const ToolRun& run, const Bytes& input, const std::string& sprite_path, const std::string& what) {
+  EXPECT_FALSE(run.timed_out) << what;
+  EXPECT_EQ(run.signal, 0) << what;
+  EXPECT_TRUE(run.status == 0 || run.status == 1) << what << ": status " << run.status;
+  EXPECT_EQ(run.out, "") << what;
+  size_t lines = static_cast<size_t>(std::count(run.err.begin(), run.err.end(), '\n'));
+  EXPECT_EQ(lines, run.status == 0 ? 0u : 1u) << what << ": " << run.err;
+  if (run.status != 0) return;
+  Decoded image = decode_bytes(input);
+  ASSERT_TRUE(image.ok) << what;
+  EXPECT_EQ(check_sprite(read_bytes(sprite_path), image.pixels.data(), image.width, image.height, image.stride, 0), "")
+      << what;
+}
+
+TEST(Faults, TruncatedAtEveryLength) {
+  Bytes full = read_bytes(example);
+  std::string in = scratch_path("truncated.pcx");
+  std::string out = scratch_path("truncated.kob");
+  for (size_t length = 0; length <= full.size(); ++length) {
+    Bytes input(full.begin(), full.begin() + static_cast<long>(length));
+    write_bytes(in, input);
+    unlink(out.c_str());
+    ToolRun run = run_tool({"-i", in, "-o", out});
+    expect_sound(run, input, out, "length " + std::to_string(length));
+  }
+}
+
+TEST(Faults, HeaderFieldsSweptOverBoundaries) {
+  struct Field {
+    const char* name;
+    size_t offset, size;
+  };
+  const Field fields[] = {{"manufacturer", 0, 1}, {"encoding", 2, 1}, {"bits", 3, 1}, {"xmin", 4, 2}, {"ymin", 6, 2},
+                          {"xmax", 8, 2},         {"ymax", 10, 2},    {"planes", 65, 1}, {"stride", 66, 2}};
+  const uint32_t values[] = {0,  1,  2,   7,   8,   9,   10,  11,  12,  46,    47,   48,
+                             49, 50, 254, 255, 256, 257, 510, 511, 512, 65534, 65535};
+  Bytes original = read_bytes(example);
+  std::string in = scratch_path("swept.pcx");
+  std::string out = scratch_path("swept.kob");
+  for (const Field& field : fields) {
+    for (uint32_t value : values) {
+      if (field.size == 1 && value > 255) continue;
+      Bytes input = original;
+      input[field.offset] = static_cast<uint8_t>(value);
+      if (field.size == 2) input[field.offset + 1] = static_cast<uint8_t>(value >> 8);
+      write_bytes(in, input);
+      unlink(out.c_str());
+      expect_sound(run_tool({"-i", in, "-o", out}), input, out, std::string(field.name) + " = " + std::to_string(value));
+    }
+  }
+}
+
+// Inputs whose length cannot be learned by seeking are refused at once.
+TEST(Faults, UnseekableAndSpecialInputs) {
+  std::string out = scratch_path("special.kob");
+  std::string fifo = scratch_path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  int piped[2];
+  ASSERT_EQ(pipe(piped), 0);
+  Bytes image = read_bytes(example);
+  ASSERT_EQ(write(piped[1], image.data(), image.size()), static_cast<ssize_t>(image.size()));
+  close(piped[1]);
+  const RunOptions plain;
+  RunOptions from_pipe;
+  from_pipe.stdin_fd = piped[0];
+
+  struct Row {
+    const char* name;
+    std::string input;
+    RunOptions options;
+    std::string err;
+  };
+  const std::vector<Row> rows = {
+      {"directory", scratch_dir(), plain, "Cannot read PCX\n"},
+      {"FIFO nobody writes to", fifo, plain, "Cannot read PCX\n"},
+      {"pipe on standard input", "/dev/stdin", from_pipe, "Cannot read PCX\n"},
+      {"/dev/null", "/dev/null", plain, "File is too small to be PCX\n"},
+  };
+  for (const Row& row : rows) {
+    ToolRun run = run_tool({"-i", row.input, "-o", out}, row.options);
+    EXPECT_FALSE(run.timed_out) << row.name;
+    EXPECT_EQ(run.status, 1) << row.name;
+    EXPECT_EQ(run.err, row.err) << row.name;
+    EXPECT_EQ(run.out, "") << row.name;
+    EXPECT_FALSE(file_exists(out)) << row.name;
+  }
+  close(piped[0]);
+}
+
+// A FIFO that another process is writing to still cannot be sought.
+TEST(Faults, FifoWithAWriter) {
+  std::string fifo = scratch_path("fed-fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  pid_t writer = fork();
+  if (writer == 0) {
+    signal(SIGPIPE, SIG_DFL);
+    int fd = open(fifo.c_str(), O_WRONLY);
+    Bytes image = read_bytes(example);
+    _exit(fd >= 0 && write(fd, image.data(), image.size()) > 0 ? 0 : 1);
+  }
+  ToolRun run = run_tool({"-i", fifo, "-o", scratch_path("fed.kob")});
+  kill(writer, SIGKILL);
+  waitpid(writer, nullptr, 0);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Cannot read PCX\n");
+}
+
+// Rows on permissions run the tool as nobody when the tests run as root.
+TEST(Faults, OutputsThatCannotBeWritten) {
+  std::string dir = scratch_path("outputs");
+  std::string read_only = dir + "/read-only";
+  std::string missing = dir + "/missing";
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(read_only.c_str(), 0555), 0);
+  // A copy of the tool and the input where nobody can reach them.
+  std::string tool = dir + "/pcx2kob";
+  std::string input = dir + "/slime.pcx";
+  std::string locked = dir + "/locked.pcx";
+  write_bytes(tool, read_bytes(PCX2KOB_EXE));
+  write_bytes(input, read_bytes(example));
+  write_bytes(locked, read_bytes(example));
+  ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  const RunOptions plain;
+  RunOptions nobody;
+  nobody.unprivileged = true;
+  nobody.exe = tool;
+  std::string sprite = dir + "/sprite.kob";
+  std::string palette = dir + "/palette.pal";
+
+  struct Row {
+    std::vector<std::string> args;
+    RunOptions options;
+    std::string err;
+  };
+  const std::vector<Row> rows = {
+      {{"-i", input, "-o", "/dev/full"}, plain, "Cannot write file '/dev/full', No space left on device\n"},
+      {{"-i", input, "-o", sprite, "-p", "/dev/full"}, plain, "Cannot write file '/dev/full', No space left on device\n"},
+      {{"-i", input, "-o", missing + "/x.kob"}, plain, "Cannot create file '" + missing + "/x.kob', No such file or directory\n"},
+      {{"-i", input, "-o", sprite, "-p", missing + "/x.pal"}, plain,
+       "Cannot create file '" + missing + "/x.pal', No such file or directory\n"},
+      {{"-i", input, "-o", read_only + "/x.kob"}, nobody, "Cannot create file '" + read_only + "/x.kob', Permission denied\n"},
+      {{"-i", input, "-o", sprite, "-p", read_only + "/x.pal"}, nobody,
+       "Cannot create file '" + read_only + "/x.pal', Permission denied\n"},
+      {{"-i", locked, "-o", sprite}, nobody, "Cannot open source file '" + locked + "', Permission denied\n"},
+  };
+  for (const Row& row : rows) {
+    ToolRun run = run_tool(row.args, row.options);
+    EXPECT_EQ(run.status, 1) << row.err;
+    EXPECT_EQ(run.err, row.err);
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+// The input is read whole before anything is written, so an output named
+// like the input, or like the other output, still gets a sound sprite.
+TEST(Faults, OutputsThatShareAPath) {
+  Bytes original = read_bytes(example);
+  std::string input = scratch_path("shared.pcx");
+  std::string other = scratch_path("shared.kob");
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    std::string sprite;
+  };
+  const std::vector<Row> rows = {
+      {"sprite over palette", {"-i", input, "-o", other, "-p", other}, other},
+      {"sprite over input", {"-i", input, "-o", input}, input},
+      {"palette over input", {"-i", input, "-o", other, "-p", input}, other},
+  };
+  for (const Row& row : rows) {
+    write_bytes(input, original);
+    ToolRun run = run_tool(row.args);
+    EXPECT_EQ(run.status, 0) << row.name << ": " << run.err;
+    expect_sound(run, original, row.sprite, row.name);
+  }
+}
+
+}  // namespace
