@@ -114,30 +114,37 @@ bool write_pcx_palette(const char* path) {
   return finish_file(fd, path);
 }
 
+// Runs are stored with one fixed-size store that covers the longest run and
+// may reach past the run's end; the pixel buffer has that much slack after
+// it, and later pixels overwrite what a store left beyond its run.
+constexpr size_t run_store_size = pcx_run_count_mask + 1;
+
 // Expands run-length data into [out, out_end). Decoding stops at whichever
 // end comes first; a count byte with no value after it is dropped, and a run
-// that would pass the end of the buffer is cut there.
+// that would pass the end of the buffer is cut there (its rest lands in the
+// slack).
 static void decode_rle(const uint8_t* in, const uint8_t* in_end, uint8_t* out, uint8_t* out_end) {
   while (in < in_end && out < out_end) {
     uint8_t byte = *in++;
-    if ((byte & pcx_run_flags) != pcx_run_flags) {
+    if (byte < pcx_run_flags) {
       *out++ = byte;
       continue;
     }
-    if (in == in_end) return;
-    uint8_t value = *in++;
-    size_t count = byte & pcx_run_count_mask;
-    size_t room = static_cast<size_t>(out_end - out);
-    if (count > room) count = room;
-    memset(out, value, count);
-    out += count;
+    if (in == in_end) break;
+    memset(out, *in++, run_store_size);
+    out += byte & pcx_run_count_mask;
+  }
+  // Short data: what the last run's store left beyond it must read as 0 again.
+  if (out < out_end) {
+    size_t stray = static_cast<size_t>(out_end - out);
+    memset(out, 0, stray < run_store_size ? stray : run_store_size);
   }
 }
 
 bool decode_src_pcx() {
   uint32_t size = src_pcx_stride * src_pcx_height;
   // Zero-filled, so rows that short data never reaches read as index 0.
-  uint8_t* pixels = static_cast<uint8_t*>(calloc(size, 1));
+  uint8_t* pixels = static_cast<uint8_t*>(calloc(size + run_store_size, 1));
   if (!pixels) return fail("Cannot allocate decode buffer\n");
   decode_rle(src_pcx_start, src_pcx_end, pixels, pixels + size);
   free(src_pcx);

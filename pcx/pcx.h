@@ -49,7 +49,8 @@ constexpr uint32_t pcx_palette_block_size = 1 + pcx_palette_size;  // 769
 // The smallest file worth reading: a header and a palette block.
 constexpr uint32_t pcx_min_file_size = pcx_header_size + pcx_palette_block_size;
 
-// Run-length data: a count byte has both top bits set; the rest is the count.
+// Run-length data: a byte with both top bits set, 192 or more, is a count;
+// its low six bits hold the count.
 constexpr uint8_t pcx_run_flags = 0xC0;
 constexpr uint8_t pcx_run_count_mask = 0x3F;
 

@@ -42,66 +42,75 @@ bool write_sprite(const char* path) {
   return finish_file(fd, path);
 }
 
-// One column of the pixel buffer, read top to bottom.
-struct Column {
-  const uint8_t* top;
-  uint32_t stride;
-  uint8_t operator[](uint32_t row) const { return top[row * stride]; }
-};
+// A column is walked with a pointer to the pixel at the current row, moved
+// down a row by adding the buffer's stride.
 
-// Counts the pixels equal to column[y] from row y down, at most kob_max_run.
-static uint32_t run_length(Column column, uint32_t y, uint32_t height) {
-  uint8_t colour = column[y];
-  uint32_t count = 1;
-  while (count < kob_max_run && y + count < height && column[y + count] == colour) ++count;
-  return count;
-}
-
-// Copies opaque pixels from row y down into `data`, at most kob_max_literal,
-// and returns how many. Six equal pixels in a row are better as a run: at the
-// sixth the literal gives back the four before it and ends after the first,
-// so the next record's run probe finds a run of at least five.
-static uint32_t copy_literal(Column column, uint32_t y, uint32_t height, uint8_t* data) {
-  uint8_t previous = transparent_color;  // no copied pixel can equal it
-  uint32_t repeats = 0;
+// Counts the pixels equal to `value` from `pixel` down, at most `limit`.
+// Skips and runs are mostly long, so the scan compares four rows a step.
+static uint32_t count_equal(const uint8_t* pixel, size_t stride, uint32_t limit, uint8_t value) {
   uint32_t n = 0;
-  while (n < kob_max_literal && y + n < height) {
-    uint8_t pixel = column[y + n];
-    if (pixel == transparent_color) break;
-    if (pixel == previous && repeats == kob_literal_max_repeat - 1) return n - (kob_literal_max_repeat - 1);
-    repeats = pixel == previous ? repeats + 1 : 0;
-    data[n++] = pixel;
-    previous = pixel;
+  while (n + 4 <= limit && pixel[0] == value && pixel[stride] == value && pixel[2 * stride] == value &&
+         pixel[3 * stride] == value) {
+    n += 4;
+    pixel += 4 * stride;
+  }
+  while (n < limit && *pixel == value) {
+    ++n;
+    pixel += stride;
   }
   return n;
 }
 
-unsigned encode_strip(uint32_t column_index) {
-  const Column column{src_pcx + column_index, src_pcx_stride};
-  const uint32_t height = out_strip_height;
+// Copies opaque pixels from `pixel` down into `data`, at most `limit`, and
+// returns how many. Six equal pixels in a row are better as a run: at the
+// sixth the literal gives back the four before it and ends after the first,
+// so the next record's run probe finds a run of at least five.
+static uint32_t copy_literal(const uint8_t* pixel, size_t stride, uint32_t limit, uint8_t* data) {
+  uint8_t previous = transparent_color;  // no copied pixel can equal it
+  uint32_t repeats = 0;
+  for (uint32_t n = 0; n < limit; ++n, pixel += stride) {
+    if (*pixel == transparent_color) return n;
+    if (*pixel != previous) {
+      repeats = 0;
+    } else if (++repeats == kob_literal_max_repeat) {
+      return n - (kob_literal_max_repeat - 1);
+    }
+    data[n] = previous = *pixel;
+  }
+  return limit;
+}
+
+static uint32_t at_most(uint32_t a, uint32_t b) { return a < b ? a : b; }
+
+unsigned encode_strip(uint32_t column) {
+  const size_t stride = src_pcx_stride;
+  const uint8_t* pixel = src_pcx + column;
+  uint32_t rows_left = out_strip_height;
   uint8_t* d = out_strip;
   uint8_t* const dfence = out_strip + kob_strip_capacity;
-  uint32_t y = 0;
-  while (y < height) {
+  while (rows_left > 0) {
     uint8_t* record = d;
-    uint32_t skip = 0;
-    while (skip < kob_max_skip && y < height && column[y] == transparent_color) ++skip, ++y;
+    uint32_t skip = count_equal(pixel, stride, at_most(rows_left, kob_max_skip), transparent_color);
+    pixel += skip * stride;
+    rows_left -= skip;
     record[1] = static_cast<uint8_t>(skip);
     uint32_t n = 0;
-    if (y < height && column[y] != transparent_color) {
-      n = run_length(column, y, height);
+    if (rows_left > 0 && *pixel != transparent_color) {
+      n = count_equal(pixel, stride, at_most(rows_left, kob_max_run), *pixel);
       if (n >= kob_min_run) {
         record[0] = static_cast<uint8_t>(kob_run_base + n);
-        record[2] = column[y];
+        record[2] = *pixel;
         d = record + 3;
-        y += n;
+        pixel += n * stride;
+        rows_left -= n;
         continue;
       }
-      n = copy_literal(column, y, height, record + 2);
+      n = copy_literal(pixel, stride, at_most(rows_left, kob_max_literal), record + 2);
     }
     record[0] = static_cast<uint8_t>(n);
     d = record + 2 + n;
-    y += n;
+    pixel += n * stride;
+    rows_left -= n;
   }
   *d++ = kob_end_of_strip;
   assert(d <= dfence);

@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""Draws the benchmark images into the directory given (default: bench/images):
+
+  sheet-511x256.pcx   a sheet of shaded, outlined sprites on transparency
+  sheet-255x128.pcx   the same kind of sheet at a quarter of the pixels
+  noise-511x256.pcx   random pixels, the worst case for both codecs
+  flat-511x256.pcx    large flat areas with some transparency
+  sprite-32x32.pcx    one small shaded sprite
+
+All are 256-colour PCX files with a palette, written the way common paint
+programs write them (even bytes per line, runs within a line)."""
+import colorsys
+import math
+import os
+import random
+import struct
+import sys
+
+
+def encode_row(row):
+    out = bytearray()
+    i = 0
+    while i < len(row):
+        value, count = row[i], 1
+        while i + count < len(row) and row[i + count] == value and count < 63:
+            count += 1
+        if count > 1 or value >= 0xC0:
+            out += bytes((0xC0 | count, value))
+        else:
+            out.append(value)
+        i += count
+    return bytes(out)
+
+
+def colour(index):
+    """Ramps of 16: index 16 + 16h is hue h's dark outline, then light to dark."""
+    if index < 16:
+        return (index * 8, index * 8, index * 8)
+    hue, shade = divmod(index - 16, 16)
+    value = 0.15 if shade == 0 else 1.0 - (shade - 1) / 18.0
+    r, g, b = colorsys.hsv_to_rgb(hue / 14.0, 0.35 + shade / 30.0, value)
+    return (int(r * 255), int(g * 255), int(b * 255))
+
+
+def pcx(pixels, width, height):
+    stride = width + (width & 1)
+    header = struct.pack('<BBBBHHHHHH48sBBHH58s', 10, 5, 1, 8, 0, 0, width - 1, height - 1,
+                         72, 72, bytes(48), 0, 1, stride, 1, bytes(58))
+    rows = (pixels[y * width:(y + 1) * width] + [0] * (stride - width) for y in range(height))
+    palette = bytes(c for i in range(256) for c in colour(i))
+    return header + b''.join(encode_row(r) for r in rows) + b'\x0c' + palette
+
+
+def shaded_sprite(pixels, width, ox, oy, size, hue):
+    """A ball of `size` pixels at (ox, oy): outline, 12 shades lit from the
+    upper left, a highlight; colours hue*16 + 1 .. hue*16 + 15."""
+    r = size / 2.0 - 0.5
+    cx, cy = ox + r, oy + r
+    for y in range(oy, oy + size):
+        for x in range(ox, ox + size):
+            d = math.hypot(x - cx, y - cy)
+            if d > r:
+                continue
+            base = 16 + hue * 16
+            if d > r - 1.0:
+                pixels[y * width + x] = base           # outline
+            else:
+                light = math.hypot(x - (cx - r / 3), y - (cy - r / 3)) / (1.6 * r)
+                pixels[y * width + x] = base + 1 + min(13, int(light * 14))
+
+
+def sheet(width, height, cell):
+    pixels = [0] * (width * height)
+    rng = random.Random(1)
+    for oy in range(0, height - cell + 1, cell):
+        for ox in range(0, width - cell + 1, cell):
+            size = rng.randint(cell // 2, cell - 2)
+            shaded_sprite(pixels, width, ox + 1, oy + 1, size, rng.randint(0, 13))
+    return pixels
+
+
+def noise(width, height):
+    rng = random.Random(2)
+    return [rng.randrange(256) for _ in range(width * height)]
+
+
+def flat(width, height):
+    pixels = [0] * (width * height)
+    for y in range(height):
+        for x in range(width):
+            band = (x // 64 + y // 48) % 5
+            pixels[y * width + x] = 0 if band == 0 else 200 + band
+    return pixels
+
+
+def main():
+    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), 'images')
+    os.makedirs(out, exist_ok=True)
+    sprite = [0] * (32 * 32)
+    shaded_sprite(sprite, 32, 2, 2, 28, 3)
+    images = {
+        'sheet-511x256': (sheet(511, 256, 32), 511, 256),
+        'sheet-255x128': (sheet(255, 128, 32), 255, 128),
+        'noise-511x256': (noise(511, 256), 511, 256),
+        'flat-511x256': (flat(511, 256), 511, 256),
+        'sprite-32x32': (sprite, 32, 32),
+    }
+    for name, (pixels, width, height) in images.items():
+        with open(os.path.join(out, name + '.pcx'), 'wb') as f:
+            f.write(pcx(pixels, width, height))
+
+
+if __name__ == '__main__':
+    main()
