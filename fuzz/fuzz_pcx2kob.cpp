@@ -1,11 +1,13 @@
 // libFuzzer target: arbitrary bytes as a PCX file through the real stages,
 // intake, decoding, and the encoding of every column, with the transparent
 // index taken from the header's version byte (which the reader never looks
-// at). Every strip is walked and must paint back exactly its column.
+// at). The pixels must match a plain reference decoder, and every strip is
+// walked and must paint back exactly its column.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +45,38 @@ bool run_quietly(bool (*stage)(const char*), const char* path) {
 
 bool decode(const char*) { return decode_src_pcx(); }
 
+// The pixels the data decodes to, byte by byte the slow way, up to where the
+// data ends: the image data runs from byte 128 to the palette marker 769
+// bytes from the end, or to the end.
+std::vector<uint8_t> reference_pixels(const uint8_t* data, size_t size) {
+  const size_t total = static_cast<size_t>(src_pcx_stride) * src_pcx_height;
+  std::vector<uint8_t> pixels;
+  const uint8_t* in = data + 128;
+  const uint8_t* end = data[size - 769] == 12 ? data + size - 769 : data + size;
+  while (in < end && pixels.size() < total) {
+    uint8_t byte = *in++;
+    size_t count = 1;
+    if (byte >= 192) {
+      if (in == end) break;
+      count = byte & 63;
+      byte = *in++;
+    }
+    for (; count > 0 && pixels.size() < total; --count) pixels.push_back(byte);
+  }
+  return pixels;
+}
+
+// The decoded pixels match the reference, and the buffer is zero for a
+// stretch after them (a fixed-size run store must leave nothing there).
+void check_decoded(const std::vector<uint8_t>& expected) {
+  if (!std::equal(expected.begin(), expected.end(), src_pcx)) abort();
+  const size_t total = static_cast<size_t>(src_pcx_stride) * src_pcx_height;
+  const size_t stretch_end = std::min(total, expected.size() + 256);
+  for (size_t i = expected.size(); i < stretch_end; ++i) {
+    if (src_pcx[i] != 0) abort();
+  }
+}
+
 void check_every_column() {
   std::vector<int> painted;
   for (uint32_t x = 0; x < out_strips; ++x) {
@@ -73,7 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   src_pcx = nullptr;
   transparent_color = size > 1 ? data[1] : 0;
   if (!run_quietly(read_src_pcx, input_path)) return 0;
+  std::vector<uint8_t> expected = reference_pixels(data, size);
   if (!run_quietly(decode, nullptr)) return 0;
+  check_decoded(expected);
   check_every_column();
   return 0;
 }
