@@ -7,11 +7,8 @@
 #include <string>
 
 #include "pcx/pcx.h"
-#include "pcx2kob.h"
+#include "options.h"
 #include "sprite/sprite.h"
-
-// The driver owns this setting; the benchmark stands in for it.
-uint8_t transparent_color;
 
 namespace {
 

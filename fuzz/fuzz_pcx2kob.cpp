@@ -14,12 +14,9 @@
 #include <vector>
 
 #include "pcx/pcx.h"
-#include "pcx2kob.h"
+#include "options.h"
 #include "sprite/sprite.h"
 #include "strip_walker.h"
-
-// The driver owns this setting; the fuzzer stands in for it.
-uint8_t transparent_color;
 
 namespace {
 

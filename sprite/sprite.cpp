@@ -8,7 +8,7 @@
 
 #include "io.h"
 #include "pcx/pcx.h"
-#include "pcx2kob.h"
+#include "options.h"
 
 uint8_t out_strip[kob_strip_capacity];
 

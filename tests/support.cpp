@@ -15,9 +15,6 @@
 
 #include "pcx/pcx.h"
 
-// The driver owns this setting; the tests stand in for it.
-uint8_t transparent_color;
-
 const char* const usage_text =
     "PCX2KOB VGA Mode X sprite compiler\n"
     "PCX file must be 256-color format with VGA palette.\n"

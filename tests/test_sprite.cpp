@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "pcx/pcx.h"
-#include "pcx2kob.h"
+#include "options.h"
 #include "sprite/sprite.h"
 #include "strip_walker.h"
 #include "support.h"

@@ -1,0 +1,24 @@
+// The command-line conventions both tools share.
+//
+// An option's name is the argument with all its leading dashes removed;
+// every option but -h/-help takes the next argument as its value, whatever
+// it looks like. A path option standing last leaves its path absent; -tc
+// standing last leaves the index as it was.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Palette index of the pixels a sprite does not draw; 0 unless -tc sets it.
+extern uint8_t transparent_color;
+
+// A path option: its name and the setting its value fills.
+struct PathOption {
+  const char* name;
+  const char** path;
+};
+
+// Fills the settings from the arguments; false when the run must end now with
+// status 1: help was asked for and `help` has run, or a bad argument has been
+// reported.
+bool parse_options(int argc, char** argv, const PathOption* options, size_t option_count, void (*help)());
