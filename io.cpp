@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Files the tool creates: rw-r--r--, less whatever the umask removes.
@@ -44,4 +46,50 @@ bool write_failed(const char* path) {
 bool finish_file(int fd, const char* path) {
   if (close(fd) != 0) return write_failed(path);
   return true;
+}
+
+off_t input_length(int fd) {
+  struct stat status;
+  if (fstat(fd, &status) != 0) return -1;
+  if (S_ISDIR(status.st_mode)) return -1;
+  return lseek(fd, 0, SEEK_END);
+}
+
+bool read_exactly(int fd, uint8_t* into, uint32_t size) {
+  while (size > 0) {
+    ssize_t got = read(fd, into, size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    into += got;
+    size -= static_cast<uint32_t>(got);
+  }
+  return true;
+}
+
+uint8_t* load_file(const char* path, const char* what, uint32_t limit, uint32_t* size, off_t* length) {
+  // Non-blocking so that a FIFO nobody writes to cannot hold up the open.
+  int fd = open(path, O_RDONLY | O_NONBLOCK);
+  if (fd < 0) {
+    fail("Cannot open %s file '%s', %s\n", what, path, strerror(errno));
+    return nullptr;
+  }
+  *length = input_length(fd);
+  if (*length < 0) {
+    fail("Cannot read %s file '%s'\n", what, path);
+    return nullptr;
+  }
+  *size = *length < static_cast<off_t>(limit) ? static_cast<uint32_t>(*length) : limit;
+  uint8_t* data = static_cast<uint8_t*>(malloc(*size + 1));  // never malloc(0)
+  if (!data) {
+    fail("Cannot allocate memory for %s file '%s'\n", what, path);
+    return nullptr;
+  }
+  lseek(fd, 0, SEEK_SET);
+  if (!read_exactly(fd, data, *size)) {
+    fail("Cannot read %s file '%s'\n", what, path);
+    free(data);
+    return nullptr;
+  }
+  close(fd);
+  return data;
 }

@@ -1,10 +1,12 @@
-// Messages on standard error and the files the tool creates.
+// Messages on standard error, and the files the tools read and create.
 //
 // Every stage reports its one failure through these helpers and then
 // returns false, so the driver only has to turn false into exit status 1.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <sys/types.h>
 
 // Writes the message, formatted as printf does, on standard error;
 // always returns false so a stage can end with `return fail(...)`.
@@ -24,3 +26,18 @@ bool write_failed(const char* path);
 // Closes a file the tool wrote; a failed close (a delayed write error) is
 // reported like a failed write.
 bool finish_file(int fd, const char* path);
+
+// The length of an open input, or -1 when seeking cannot tell it: pipes,
+// FIFOs and terminals refuse the seek, and a directory answers with a size
+// that means nothing.
+off_t input_length(int fd);
+
+// Reads exactly `size` bytes; a single read may return less on large files,
+// so it goes on until all are in. An error or an early end of file fails.
+bool read_exactly(int fd, uint8_t* into, uint32_t size);
+
+// Reads at most `limit` bytes of the file at the start of a small input and
+// returns them in a heap buffer, setting `size` to the count read and
+// `length` to the file's whole length. Reports "Cannot open <what> file",
+// "Cannot read <what> file" or a failed allocation and returns null.
+uint8_t* load_file(const char* path, const char* what, uint32_t limit, uint32_t* size, off_t* length);

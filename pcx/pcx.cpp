@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "io.h"
@@ -23,29 +22,6 @@ uint32_t out_strip_height;
 
 static uint32_t read_le16(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
-}
-
-// The length of an open input, or -1 when seeking cannot tell it: pipes,
-// FIFOs and terminals refuse the seek, and a directory answers with a size
-// that means nothing.
-static off_t input_length(int fd) {
-  struct stat status;
-  if (fstat(fd, &status) != 0) return -1;
-  if (S_ISDIR(status.st_mode)) return -1;
-  return lseek(fd, 0, SEEK_END);
-}
-
-// Reads exactly `size` bytes; a single read may return less on large files,
-// so it goes on until all are in. An error or an early end of file fails.
-static bool read_exactly(int fd, uint8_t* into, uint32_t size) {
-  while (size > 0) {
-    ssize_t got = read(fd, into, size);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    into += got;
-    size -= static_cast<uint32_t>(got);
-  }
-  return true;
 }
 
 // Opens and reads the whole input into src_pcx.

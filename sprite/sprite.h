@@ -1,5 +1,5 @@
-// Sprite compiler: writes the KOB sprite file, one column strip per image
-// column, compiled from the pixel buffer.
+// KOB sprites: the compiler that writes one, a column strip per image column
+// compiled from the pixel buffer, and the reader that paints one back.
 //
 // The KOB file (integers little-endian), with nothing between its parts:
 //
@@ -31,6 +31,9 @@ constexpr uint32_t kob_height_offset = 8;
 constexpr uint32_t kob_width_offset = 10;
 constexpr uint32_t kob_reserved_offset = 12;
 constexpr uint32_t kob_header_size = 16;
+constexpr uint32_t kob_min_dimension = 2;  // rows and columns, at least
+constexpr uint32_t kob_max_height = 255;
+constexpr uint32_t kob_max_width = 511;
 
 constexpr uint32_t kob_max_skip = 254;     // transparent rows one record skips
 constexpr uint32_t kob_max_literal = 126;  // pixels in one literal record
@@ -43,6 +46,11 @@ constexpr uint32_t kob_literal_max_repeat = 5;
 
 // The strip buffer's size; the longest strip of 255 rows takes 385 bytes.
 constexpr uint32_t kob_strip_capacity = 784;
+
+// The longest strip a reader can meet within the rules: a one-pixel literal
+// (3 bytes) for every row, then the terminator; and so the longest file.
+constexpr uint32_t kob_max_strip_size = 3 * kob_max_height + 1;
+constexpr uint32_t kob_max_file_size = kob_header_size + kob_max_width * kob_max_strip_size;
 
 // The strip of the column last encoded, reused for every column.
 extern uint8_t out_strip[kob_strip_capacity];
@@ -57,3 +65,13 @@ bool write_sprite_header(int fd);
 // Compiles the first out_strip_height pixels of a column into out_strip and
 // returns the strip's length, terminator included.
 unsigned encode_strip(uint32_t column);
+
+// The sprite read back: src_kob_width x src_kob_height palette indices, row
+// after row, rows no record paints left at transparent_color.
+extern uint8_t* src_kob;
+extern uint32_t src_kob_width;
+extern uint32_t src_kob_height;
+
+// Reads a sprite file, checks every rule of the layout and paints it into
+// src_kob; the first violation is reported with its byte offset.
+bool read_sprite(const char* path);
