@@ -48,6 +48,13 @@ bool finish_file(int fd, const char* path) {
   return true;
 }
 
+bool write_file(const char* path, const void* data, size_t size) {
+  int fd = create_file(path);
+  if (fd < 0) return false;
+  if (!write_all(fd, data, size)) return write_failed(path);
+  return finish_file(fd, path);
+}
+
 off_t input_length(int fd) {
   struct stat status;
   if (fstat(fd, &status) != 0) return -1;

@@ -36,6 +36,9 @@ off_t input_length(int fd);
 // so it goes on until all are in. An error or an early end of file fails.
 bool read_exactly(int fd, uint8_t* into, uint32_t size);
 
+// Creates the file and writes all of `data` to it, reporting any failure.
+bool write_file(const char* path, const void* data, size_t size);
+
 // Reads at most `limit` bytes of the file at the start of a small input and
 // returns them in a heap buffer, setting `size` to the count read and
 // `length` to the file's whole length. Reports "Cannot open <what> file",

@@ -83,12 +83,7 @@ bool read_src_pcx(const char* path) {
   return true;
 }
 
-bool write_pcx_palette(const char* path) {
-  int fd = create_file(path);
-  if (fd < 0) return false;
-  if (!write_all(fd, src_pcx_palette, pcx_palette_size)) return write_failed(path);
-  return finish_file(fd, path);
-}
+bool write_pcx_palette(const char* path) { return write_file(path, src_pcx_palette, pcx_palette_size); }
 
 // Runs are stored with one fixed-size store that covers the longest run and
 // may reach past the run's end; the pixel buffer has that much slack after

@@ -65,11 +65,11 @@ bool write_pcx(const char* path, const uint8_t* pixels, uint32_t width, uint32_t
     memcpy(line, pixels + y * width, width);
     out = put_line(out, line, stride);
   }
+  free(line);
   *out++ = pcx_palette_marker;
   memcpy(out, palette, pcx_palette_size);
   out += pcx_palette_size;
-  int fd = create_file(path);
-  if (fd < 0) return false;
-  if (!write_all(fd, file, static_cast<size_t>(out - file))) return write_failed(path);
-  return finish_file(fd, path);
+  bool written = write_file(path, file, static_cast<size_t>(out - file));
+  free(file);
+  return written;
 }

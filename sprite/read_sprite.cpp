@@ -90,17 +90,10 @@ bool paint_strip(uint32_t column, uint32_t& at) {
   return true;
 }
 
-}  // namespace
-
-bool read_sprite(const char* path) {
-  sprite_path = path;
-  uint32_t size = 0;
-  sprite = load_file(path, "sprite", kob_max_file_size + 1, &size, &sprite_length);
-  if (!sprite) return false;
-  sprite_size = size;
-  if (!check_header()) return false;
+// Paints every strip of the loaded file into src_kob.
+bool paint_sprite() {
   src_kob = static_cast<uint8_t*>(malloc(src_kob_width * src_kob_height));
-  if (!src_kob) return fail("Cannot allocate memory for sprite file '%s'\n", path);
+  if (!src_kob) return fail("Cannot allocate memory for sprite file '%s'\n", sprite_path);
   memset(src_kob, transparent_color, src_kob_width * src_kob_height);
   uint32_t at = kob_header_size;
   for (uint32_t column = 0; column < src_kob_width; ++column) {
@@ -110,4 +103,16 @@ bool read_sprite(const char* path) {
     return bad(at, "%lld bytes after the last strip", static_cast<long long>(sprite_length - at));
   }
   return true;
+}
+
+}  // namespace
+
+bool read_sprite(const char* path) {
+  sprite_path = path;
+  uint8_t* file = load_file(path, "sprite", kob_max_file_size + 1, &sprite_size, &sprite_length);
+  if (!file) return false;
+  sprite = file;
+  bool ok = check_header() && paint_sprite();
+  free(file);
+  return ok;
 }
