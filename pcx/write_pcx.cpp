@@ -16,11 +16,10 @@ bool read_palette_file(const char* path, uint8_t* palette) {
   off_t length = 0;
   uint8_t* data = load_file(path, "palette", pcx_palette_size + 1, &size, &length);
   if (!data) return false;
-  if (length != pcx_palette_size) {
-    return fail("Bad palette file '%s': %lld bytes, a palette is 768\n", path, static_cast<long long>(length));
-  }
-  memcpy(palette, data, pcx_palette_size);
+  bool whole = length == pcx_palette_size;
+  if (whole) memcpy(palette, data, pcx_palette_size);
   free(data);
+  if (!whole) return fail("Bad palette file '%s': %lld bytes, a palette is 768\n", path, static_cast<long long>(length));
   return true;
 }
 
