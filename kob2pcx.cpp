@@ -33,12 +33,9 @@ static void grey_ramp(uint8_t* palette) {
 }
 
 int main(int argc, char** argv) {
-  static const PathOption options[] = {{"i", &input_path}, {"o", &output_path}, {"p", &palette_path}};
+  static const PathOption options[] = {
+      {"i", &input_path, true}, {"o", &output_path, true}, {"p", &palette_path, false}};
   if (!parse_options(argc, argv, options, sizeof options / sizeof options[0], help)) return 1;
-  if (!input_path || !output_path) {
-    help();
-    return 1;
-  }
   uint8_t palette[pcx_palette_size];
   grey_ramp(palette);
   if (palette_path && !read_palette_file(palette_path, palette)) return 1;

@@ -34,5 +34,11 @@ bool parse_options(int argc, char** argv, const PathOption* options, size_t opti
     if (!path) return fail("Unknown switch '%s'. Use --help\n", name);
     *path = has_value ? argv[++i] : nullptr;
   }
+  for (size_t i = 0; i < option_count; ++i) {
+    if (options[i].required && !*options[i].path) {
+      help();
+      return false;
+    }
+  }
   return true;
 }

@@ -12,13 +12,15 @@
 // Palette index of the pixels a sprite does not draw; 0 unless -tc sets it.
 extern uint8_t transparent_color;
 
-// A path option: its name and the setting its value fills.
+// A path option: its name, the setting its value fills, and whether the run
+// needs it.
 struct PathOption {
   const char* name;
   const char** path;
+  bool required;
 };
 
 // Fills the settings from the arguments; false when the run must end now with
-// status 1: help was asked for and `help` has run, or a bad argument has been
-// reported.
+// status 1: help was asked for, or a required path is absent, and `help` has
+// run; or a bad argument has been reported.
 bool parse_options(int argc, char** argv, const PathOption* options, size_t option_count, void (*help)());

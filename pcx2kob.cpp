@@ -27,12 +27,9 @@ static void help() {
 }
 
 int main(int argc, char** argv) {
-  static const PathOption options[] = {{"i", &input_path}, {"o", &output_path}, {"p", &palette_path}};
+  static const PathOption options[] = {
+      {"i", &input_path, true}, {"o", &output_path, true}, {"p", &palette_path, false}};
   if (!parse_options(argc, argv, options, sizeof options / sizeof options[0], help)) return 1;
-  if (!input_path || !output_path) {
-    help();
-    return 1;
-  }
   if (!read_src_pcx(input_path)) return 1;
   if (palette_path && src_pcx_palette && !write_pcx_palette(palette_path)) return 1;
   if (!decode_src_pcx()) return 1;

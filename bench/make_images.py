@@ -13,23 +13,10 @@ import colorsys
 import math
 import os
 import random
-import struct
 import sys
 
-
-def encode_row(row):
-    out = bytearray()
-    i = 0
-    while i < len(row):
-        value, count = row[i], 1
-        while i + count < len(row) and row[i + count] == value and count < 63:
-            count += 1
-        if count > 1 or value >= 0xC0:
-            out += bytes((0xC0 | count, value))
-        else:
-            out.append(value)
-        i += count
-    return bytes(out)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'examples'))
+from make_example import pcx_file  # noqa: E402  (the project's own PCX writer script)
 
 
 def colour(index):
@@ -42,13 +29,7 @@ def colour(index):
     return (int(r * 255), int(g * 255), int(b * 255))
 
 
-def pcx(pixels, width, height):
-    stride = width + (width & 1)
-    header = struct.pack('<BBBBHHHHHH48sBBHH58s', 10, 5, 1, 8, 0, 0, width - 1, height - 1,
-                         72, 72, bytes(48), 0, 1, stride, 1, bytes(58))
-    rows = (pixels[y * width:(y + 1) * width] + [0] * (stride - width) for y in range(height))
-    palette = bytes(c for i in range(256) for c in colour(i))
-    return header + b''.join(encode_row(r) for r in rows) + b'\x0c' + palette
+PALETTE = bytes(c for i in range(256) for c in colour(i))
 
 
 def shaded_sprite(pixels, width, ox, oy, size, hue):
@@ -107,7 +88,7 @@ def main():
     }
     for name, (pixels, width, height) in images.items():
         with open(os.path.join(out, name + '.pcx'), 'wb') as f:
-            f.write(pcx(pixels, width, height))
+            f.write(pcx_file(pixels, width, height, PALETTE))
 
 
 if __name__ == '__main__':

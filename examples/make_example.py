@@ -88,15 +88,17 @@ def encode_row(row):
     return bytes(out)
 
 
-def pcx(pixels):
-    stride = WIDTH + (WIDTH & 1)                 # bytes per line are even
-    header = struct.pack('<BBBBHHHHHH48sBBHH58s', 10, 5, 1, 8, 0, 0, WIDTH - 1, HEIGHT - 1,
+def pcx_file(pixels, width, height, palette_bytes):
+    """A 256-colour PCX file of `pixels` (rows of `width`), lines padded to an
+    even length with index 0, runs kept within a line, palette at the end."""
+    stride = width + (width & 1)
+    header = struct.pack('<BBBBHHHHHH48sBBHH58s', 10, 5, 1, 8, 0, 0, width - 1, height - 1,
                          72, 72, bytes(48), 0, 1, stride, 1, bytes(58))
-    data = b''.join(encode_row(row + [TRANSPARENT] * (stride - WIDTH)) for row in pixels)
-    return header + data + b'\x0c' + palette()
+    rows = (list(pixels[y * width:(y + 1) * width]) + [0] * (stride - width) for y in range(height))
+    return header + b''.join(encode_row(r) for r in rows) + b'\x0c' + palette_bytes
 
 
 if __name__ == '__main__':
     path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), 'slime.pcx')
     with open(path, 'wb') as f:
-        f.write(pcx(draw()))
+        f.write(pcx_file([p for row in draw() for p in row], WIDTH, HEIGHT, palette()))
