@@ -1,13 +1,14 @@
 #include "io.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 // Files the tool creates: rw-r--r--, less whatever the umask removes.
 static const mode_t created_file_mode = 0644;
@@ -39,9 +40,7 @@ bool write_all(int fd, const void* data, size_t size) {
   return true;
 }
 
-bool write_failed(const char* path) {
-  return fail("Cannot write file '%s', %s\n", path, strerror(errno));
-}
+bool write_failed(const char* path) { return fail("Cannot write file '%s', %s\n", path, strerror(errno)); }
 
 bool finish_file(int fd, const char* path) {
   if (close(fd) != 0) return write_failed(path);

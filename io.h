@@ -4,9 +4,10 @@
 // returns false, so the driver only has to turn false into exit status 1.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
-#include <sys/types.h>
 
 // Writes the message, formatted as printf does, on standard error;
 // always returns false so a stage can end with `return fail(...)`.

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "pcx/pcx.h"
 #include "options.h"
+#include "pcx/pcx.h"
 #include "sprite/sprite.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "pcx/pcx.h"
 #include "options.h"
+#include "pcx/pcx.h"
 #include "sprite/sprite.h"
 #include "strip_walker.h"
 

@@ -77,10 +77,10 @@ constexpr uint32_t max_strip_height = 255;
 // buffer: src_pcx_stride x src_pcx_height bytes, row after row, one palette
 // index per byte; pixel (x, y) is byte y * src_pcx_stride + x.
 extern uint8_t* src_pcx;
-extern uint32_t src_pcx_size;            // length of the input file
-extern const uint8_t* src_pcx_start;     // first byte of the image data
-extern const uint8_t* src_pcx_end;       // one past its last byte
-extern const uint8_t* src_pcx_palette;   // the 768 palette bytes, or null
+extern uint32_t src_pcx_size;           // length of the input file
+extern const uint8_t* src_pcx_start;    // first byte of the image data
+extern const uint8_t* src_pcx_end;      // one past its last byte
+extern const uint8_t* src_pcx_palette;  // the 768 palette bytes, or null
 
 // Source geometry.
 extern uint32_t src_pcx_width;

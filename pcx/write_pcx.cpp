@@ -19,7 +19,8 @@ bool read_palette_file(const char* path, uint8_t* palette) {
   bool whole = length == pcx_palette_size;
   if (whole) memcpy(palette, data, pcx_palette_size);
   free(data);
-  if (!whole) return fail("Bad palette file '%s': %lld bytes, a palette is 768\n", path, static_cast<long long>(length));
+  if (!whole)
+    return fail("Bad palette file '%s': %lld bytes, a palette is 768\n", path, static_cast<long long>(length));
   return true;
 }
 
@@ -39,13 +40,15 @@ static uint8_t* put_header(uint8_t* out, uint32_t width, uint32_t height, uint32
   return out + pcx_header_size;
 }
 
-// Encodes one line of `stride` bytes: runs of 2 to 63, and single pixels as
-// themselves unless their value would read as a count.
-static uint8_t* put_line(uint8_t* out, const uint8_t* line, uint32_t stride) {
+// Encodes one line of `width` pixels padded to `stride` bytes with index 0:
+// runs of 2 to 63, and single pixels as themselves unless their value would
+// read as a count.
+static uint8_t* put_line(uint8_t* out, const uint8_t* row, uint32_t width, uint32_t stride) {
+  auto at = [&](uint32_t x) -> uint8_t { return x < width ? row[x] : 0; };
   for (uint32_t x = 0; x < stride;) {
-    uint8_t value = line[x];
+    uint8_t value = at(x);
     uint32_t count = 1;
-    while (count < pcx_max_run && x + count < stride && line[x + count] == value) ++count;
+    while (count < pcx_max_run && x + count < stride && at(x + count) == value) ++count;
     if (count > 1 || value >= pcx_run_flags) *out++ = static_cast<uint8_t>(pcx_run_flags | count);
     *out++ = value;
     x += count;
@@ -54,17 +57,13 @@ static uint8_t* put_line(uint8_t* out, const uint8_t* line, uint32_t stride) {
 }
 
 bool write_pcx(const char* path, const uint8_t* pixels, uint32_t width, uint32_t height, const uint8_t* palette) {
-  const uint32_t stride = width + (width & 1);  // bytes per line are even
-  // At worst every pixel takes two bytes.
+  const size_t stride = width + (width & 1);  // bytes per line are even
+  // At worst every byte of a line takes two.
   uint8_t* file = static_cast<uint8_t*>(malloc(pcx_header_size + 2 * stride * height + pcx_palette_block_size));
-  uint8_t* line = static_cast<uint8_t*>(calloc(stride, 1));  // the padding byte stays 0
-  if (!file || !line) return fail("Cannot allocate memory for PCX file '%s'\n", path);
-  uint8_t* out = put_header(file, width, height, stride);
-  for (uint32_t y = 0; y < height; ++y) {
-    memcpy(line, pixels + y * width, width);
-    out = put_line(out, line, stride);
-  }
-  free(line);
+  if (!file) return fail("Cannot allocate memory for PCX file '%s'\n", path);
+  uint8_t* out = put_header(file, width, height, static_cast<uint32_t>(stride));
+  for (uint32_t y = 0; y < height; ++y)
+    out = put_line(out, pixels + y * size_t{width}, width, static_cast<uint32_t>(stride));
   *out++ = pcx_palette_marker;
   memcpy(out, palette, pcx_palette_size);
   out += pcx_palette_size;

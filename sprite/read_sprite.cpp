@@ -64,7 +64,8 @@ bool paint_strip(uint32_t column, uint32_t& at) {
     const uint8_t control = sprite[at];
     if (control == kob_end_of_strip) break;
     if (control > kob_max_literal && control < kob_run_base + kob_min_run) {
-      if (control == kob_max_literal + 1) return bad(record, "strip %u: control byte 127, a literal over 126 pixels", column);
+      if (control == kob_max_literal + 1)
+        return bad(record, "strip %u: control byte 127, a literal over 126 pixels", column);
       return bad(record, "strip %u: a run of %u pixels, fewer than 3", column, control - kob_run_base);
     }
     if (at + 1 >= sprite_size) return bad(sprite_size, "the file ends inside strip %u", column);
@@ -80,7 +81,7 @@ bool paint_strip(uint32_t column, uint32_t& at) {
     at += 2;
     if (sprite_size - at < data_size) return bad(sprite_size, "the file ends inside strip %u", column);
     row += skip;
-    for (uint32_t i = 0; i < n; ++i, ++row) pixel[row * src_kob_width] = sprite[run ? at : at + i];
+    for (uint32_t i = 0; i < n; ++i, ++row) pixel[static_cast<size_t>(row) * src_kob_width] = sprite[run ? at : at + i];
     at += data_size;
   }
   if (row != src_kob_height) {
@@ -92,9 +93,10 @@ bool paint_strip(uint32_t column, uint32_t& at) {
 
 // Paints every strip of the loaded file into src_kob.
 bool paint_sprite() {
-  src_kob = static_cast<uint8_t*>(malloc(src_kob_width * src_kob_height));
+  const size_t pixels = static_cast<size_t>(src_kob_width) * src_kob_height;
+  src_kob = static_cast<uint8_t*>(malloc(pixels));
   if (!src_kob) return fail("Cannot allocate memory for sprite file '%s'\n", sprite_path);
-  memset(src_kob, transparent_color, src_kob_width * src_kob_height);
+  memset(src_kob, transparent_color, pixels);
   uint32_t at = kob_header_size;
   for (uint32_t column = 0; column < src_kob_width; ++column) {
     if (!paint_strip(column, at)) return false;

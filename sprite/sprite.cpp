@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "io.h"
-#include "pcx/pcx.h"
 #include "options.h"
+#include "pcx/pcx.h"
 
 uint8_t out_strip[kob_strip_capacity];
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-std::string walk_strip(const uint8_t* strip, size_t available, uint32_t height,
-                       std::vector<int>& painted, size_t& length) {
+std::string walk_strip(const uint8_t* strip, size_t available, uint32_t height, std::vector<int>& painted,
+                       size_t& length) {
   painted.assign(height, -1);
   uint32_t row = 0;
   size_t at = 0;

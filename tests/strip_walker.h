@@ -11,8 +11,8 @@
 // the layout. `painted` gets one entry per row: the colour drawn there, or -1
 // for a row left transparent. Returns an empty string when the strip is
 // sound, else what is wrong with it; `length` is the strip's size in bytes.
-std::string walk_strip(const uint8_t* strip, size_t available, uint32_t height,
-                       std::vector<int>& painted, size_t& length);
+std::string walk_strip(const uint8_t* strip, size_t available, uint32_t height, std::vector<int>& painted,
+                       size_t& length);
 
 // Checks a whole sprite file against the decoded image: the header, every
 // strip, and that the strips paint exactly the opaque pixels of the first

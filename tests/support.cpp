@@ -1,17 +1,17 @@
 #include "support.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
-#include <poll.h>
 #include <grp.h>
+#include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 #include "pcx/pcx.h"
 

@@ -28,8 +28,8 @@ struct ToolRun {
   std::string err;         // all of standard error
 };
 struct RunOptions {
-  int stdin_fd = -1;         // standard input; /dev/null when -1
-  bool unprivileged = false; // when the tests run as root, run as nobody
+  int stdin_fd = -1;          // standard input; /dev/null when -1
+  bool unprivileged = false;  // when the tests run as root, run as nobody
   std::string exe = PCX2KOB_EXE;
 };
 ToolRun run_tool(const std::vector<std::string>& args, const RunOptions& options = {});
@@ -43,8 +43,8 @@ struct Pcx {
   uint16_t xmin = 0, ymin = 0, xmax = 1, ymax = 1;
   uint8_t planes = 1;
   uint16_t stride = 2;
-  Bytes data;                 // the image data, written as given
-  bool with_palette = true;   // marker and 768 palette bytes at the end
+  Bytes data;                // the image data, written as given
+  bool with_palette = true;  // marker and 768 palette bytes at the end
 };
 Bytes build_pcx(const Pcx& pcx);
 

@@ -64,7 +64,8 @@ TEST(CommandLine, PathsAreTakenAsGiven) {
   expect_runs({
       // The second -i wins.
       {{"-i", missing, "-i", example, "-o", out}, 0, ""},
-      {{"-i", example, "-i", missing, "-o", out}, 1,
+      {{"-i", example, "-i", missing, "-o", out},
+       1,
        "Cannot open source file '" + missing + "', No such file or directory\n"},
       // A value is taken whatever it looks like.
       {{"-i", "-o", "-o", out}, 1, "Cannot open source file '-o', No such file or directory\n"},

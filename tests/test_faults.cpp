@@ -3,13 +3,12 @@
 // standard output and at most one message on standard error, and when it
 // says it succeeded the sprite is sound and paints back the image.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
-
-#include <gtest/gtest.h>
 
 #include "pcx/pcx.h"
 #include "strip_walker.h"
@@ -74,8 +73,9 @@ TEST(Faults, HeaderFieldsSweptOverBoundaries) {
     const char* name;
     size_t offset, size;
   };
-  const Field fields[] = {{"manufacturer", 0, 1}, {"encoding", 2, 1}, {"bits", 3, 1}, {"xmin", 4, 2}, {"ymin", 6, 2},
-                          {"xmax", 8, 2},         {"ymax", 10, 2},    {"planes", 65, 1}, {"stride", 66, 2}};
+  const Field fields[] = {{"manufacturer", 0, 1}, {"encoding", 2, 1}, {"bits", 3, 1},
+                          {"xmin", 4, 2},         {"ymin", 6, 2},     {"xmax", 8, 2},
+                          {"ymax", 10, 2},        {"planes", 65, 1},  {"stride", 66, 2}};
   const uint32_t values[] = {0,  1,  2,   7,   8,   9,   10,  11,  12,  46,    47,   48,
                              49, 50, 254, 255, 256, 257, 510, 511, 512, 65534, 65535};
   Bytes original = read_bytes(example);
@@ -89,7 +89,8 @@ TEST(Faults, HeaderFieldsSweptOverBoundaries) {
       if (field.size == 2) input[field.offset + 1] = static_cast<uint8_t>(value >> 8);
       write_bytes(in, input);
       unlink(out.c_str());
-      expect_sound(run_tool({"-i", in, "-o", out}), input, out, std::string(field.name) + " = " + std::to_string(value));
+      expect_sound(run_tool({"-i", in, "-o", out}), input, out,
+                   std::string(field.name) + " = " + std::to_string(value));
     }
   }
 }
@@ -180,12 +181,20 @@ TEST(Faults, OutputsThatCannotBeWritten) {
   };
   const std::vector<Row> rows = {
       {{"-i", input, "-o", "/dev/full"}, plain, "Cannot write file '/dev/full', No space left on device\n"},
-      {{"-i", input, "-o", sprite, "-p", "/dev/full"}, plain, "Cannot write file '/dev/full', No space left on device\n"},
-      {{"-i", input, "-o", missing + "/x.kob"}, plain, "Cannot create file '" + missing + "/x.kob', No such file or directory\n"},
-      {{"-i", input, "-o", sprite, "-p", missing + "/x.pal"}, plain,
+      {{"-i", input, "-o", sprite, "-p", "/dev/full"},
+       plain,
+       "Cannot write file '/dev/full', No space left on device\n"},
+      {{"-i", input, "-o", missing + "/x.kob"},
+       plain,
+       "Cannot create file '" + missing + "/x.kob', No such file or directory\n"},
+      {{"-i", input, "-o", sprite, "-p", missing + "/x.pal"},
+       plain,
        "Cannot create file '" + missing + "/x.pal', No such file or directory\n"},
-      {{"-i", input, "-o", read_only + "/x.kob"}, nobody, "Cannot create file '" + read_only + "/x.kob', Permission denied\n"},
-      {{"-i", input, "-o", sprite, "-p", read_only + "/x.pal"}, nobody,
+      {{"-i", input, "-o", read_only + "/x.kob"},
+       nobody,
+       "Cannot create file '" + read_only + "/x.kob', Permission denied\n"},
+      {{"-i", input, "-o", sprite, "-p", read_only + "/x.pal"},
+       nobody,
        "Cannot create file '" + read_only + "/x.pal', Permission denied\n"},
       {{"-i", locked, "-o", sprite}, nobody, "Cannot open source file '" + locked + "', Permission denied\n"},
   };

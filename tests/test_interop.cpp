@@ -1,11 +1,10 @@
 // PCX files written by third-party tools decode to the pixels an independent
 // decoder saw in them (the .pgm beside each, palette indices).
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
-
-#include <gtest/gtest.h>
 
 #include "pcx/pcx.h"
 #include "support.h"

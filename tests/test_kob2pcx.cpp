@@ -1,8 +1,8 @@
 // kob2pcx: the way back from a sprite to a PCX image, through the real
 // executables.
-#include <cstdio>
-
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include "pcx/pcx.h"
 #include "support.h"
@@ -27,8 +27,8 @@ ToolRun run_kob2pcx(const std::vector<std::string>& args) {
 
 // A 2 x 3 sprite: column 0 a run of 3, column 1 a skip and a literal.
 Bytes small_sprite() {
-  return join({bytes_of("KOB1VGAX"), {0x03, 0x00, 0x02, 0x00, 0, 0, 0, 0},
-               {0x83, 0x00, 0x07, 0xff}, {0x01, 0x02, 0x09, 0xff}});
+  return join(
+      {bytes_of("KOB1VGAX"), {0x03, 0x00, 0x02, 0x00, 0, 0, 0, 0}, {0x83, 0x00, 0x07, 0xff}, {0x01, 0x02, 0x09, 0xff}});
 }
 
 TEST(Kob2pcx, CommandLine) {
@@ -49,7 +49,8 @@ TEST(Kob2pcx, CommandLine) {
        "Cannot open sprite file '" + scratch_path("none.kob") + "', No such file or directory\n"},
       {{"-i", scratch_dir(), "-o", "x.pcx"}, "Cannot read sprite file '" + scratch_dir() + "'\n"},
       {{"-i", sprite, "-o", "/dev/full"}, "Cannot write file '/dev/full', No space left on device\n"},
-      {{"-i", sprite, "-o", scratch_path("x.pcx"), "-p", sprite}, "Bad palette file '" + sprite + "': 24 bytes, a palette is 768\n"},
+      {{"-i", sprite, "-o", scratch_path("x.pcx"), "-p", sprite},
+       "Bad palette file '" + sprite + "': 24 bytes, a palette is 768\n"},
   };
   for (const Row& row : rows) {
     ToolRun run = run_kob2pcx(row.args);
@@ -211,7 +212,8 @@ TEST(Kob2pcx, ThirdPartyReaderAgrees) {
   ASSERT_EQ(height, image.height);
   Bytes colours = read_bytes(palette);
   Bytes expected;
-  for (uint8_t index : image.pixels) expected.insert(expected.end(), colours.begin() + index * 3, colours.begin() + index * 3 + 3);
+  for (uint8_t index : image.pixels)
+    expected.insert(expected.end(), colours.begin() + index * 3, colours.begin() + index * 3 + 3);
   EXPECT_EQ(rgb, expected);
 }
 

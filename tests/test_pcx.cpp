@@ -45,8 +45,9 @@ TEST(Intake, HeaderAndLimits) {
       {"xmin > xmax", build_pcx(image(2, 2, [](Pcx& p) { p.xmin = 9; })), "PCX format not supported\n"},
       {"version 0", build_pcx(image(2, 2, [](Pcx& p) { p.version = 0; })), "", 2, 2, 2, 2},
       {"version 255", build_pcx(image(2, 2, [](Pcx& p) { p.version = 255; })), "", 2, 2, 2, 2},
-      {"offset origin", build_pcx(image(2, 2, [](Pcx& p) { p.xmin = 100, p.xmax = 140, p.ymin = 7, p.ymax = 9, p.stride = 41; })),
-       "", 41, 3, 41, 3},
+      {"offset origin",
+       build_pcx(image(2, 2, [](Pcx& p) { p.xmin = 100, p.xmax = 140, p.ymin = 7, p.ymax = 9, p.stride = 41; })), "",
+       41, 3, 41, 3},
       {"width 511", build_pcx(image(511, 2)), "", 511, 2, 511, 2},
       {"width 512", build_pcx(image(512, 2)), "PCX too big\n"},
       {"width 65536", build_pcx(image(2, 2, [](Pcx& p) { p.xmax = 65535; })), "PCX too big\n"},
@@ -121,7 +122,6 @@ struct DecodeRow {
   Bytes pixels;  // the whole buffer after decoding
 };
 
-
 TEST(Decoder, BytesToPixels) {
   const std::vector<DecodeRow> rows = {
       {"plain bytes", {0x00, 0x01, 0x7f, 0xbf}, 2, 2, {0x00, 0x01, 0x7f, 0xbf}},
@@ -135,7 +135,10 @@ TEST(Decoder, BytesToPixels) {
       {"short data leaves zeros", {0x08}, 2, 3, {0x08, 0, 0, 0, 0, 0}},
       {"short data after a run", {0xc3, 0x05}, 2, 3, {0x05, 0x05, 0x05, 0, 0, 0}},
       {"short data after a long run", {0x01, 0xfe, 0x05}, 40, 3, join({{0x01}, repeat(62, 5), repeat(57, 0)})},
-      {"run across rows", {0x01, 0x02, 0x03, 0x04, 0xca, 0x09}, 8, 2,
+      {"run across rows",
+       {0x01, 0x02, 0x03, 0x04, 0xca, 0x09},
+       8,
+       2,
        {0x01, 0x02, 0x03, 0x04, 0x09, 0x09, 0x09, 0x09, 0x09, 0x09, 0x09, 0x09, 0x09, 0x09, 0x00, 0x00}},
   };
   for (const DecodeRow& row : rows) {

@@ -1,11 +1,11 @@
 // The column strip encoder and whole sprite files.
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <cstring>
 
-#include <gtest/gtest.h>
-
-#include "pcx/pcx.h"
 #include "options.h"
+#include "pcx/pcx.h"
 #include "sprite/sprite.h"
 #include "strip_walker.h"
 #include "support.h"
@@ -44,21 +44,23 @@ struct StripRow {
 
 TEST(Encoder, ColumnsToStrips) {
   const std::vector<StripRow> rows = {
-      {"skip, run, literal, skip", {0, 0, 5, 5, 5, 5, 7, 8, 0, 0},
+      {"skip, run, literal, skip",
+       {0, 0, 5, 5, 5, 5, 7, 8, 0, 0},
        {0x84, 0x02, 0x05, 0x02, 0x00, 0x07, 0x08, 0x00, 0x02, 0xff}},
       {"two equal are a literal", {4, 4}, {0x02, 0x00, 0x04, 0x04, 0xff}},
       {"three equal are a run", {4, 4, 4}, {0x83, 0x00, 0x04, 0xff}},
       {"six equal", {6, 6, 6, 6, 6, 6}, {0x86, 0x00, 0x06, 0xff}},
-      {"five equal stay in a literal", {6, 1, 6, 6, 6, 6, 6},
+      {"five equal stay in a literal",
+       {6, 1, 6, 6, 6, 6, 6},
        {0x07, 0x00, 0x06, 0x01, 0x06, 0x06, 0x06, 0x06, 0x06, 0xff}},
-      {"the sixth gives four back", {6, 1, 6, 6, 6, 6, 6, 6},
-       {0x03, 0x00, 0x06, 0x01, 0x06, 0x85, 0x00, 0x06, 0xff}},
-      {"literal then run of six", {3, 9, 9, 9, 9, 9, 9, 9, 2},
+      {"the sixth gives four back", {6, 1, 6, 6, 6, 6, 6, 6}, {0x03, 0x00, 0x06, 0x01, 0x06, 0x85, 0x00, 0x06, 0xff}},
+      {"literal then run of six",
+       {3, 9, 9, 9, 9, 9, 9, 9, 2},
        {0x02, 0x00, 0x03, 0x09, 0x86, 0x00, 0x09, 0x01, 0x00, 0x02, 0xff}},
-      {"give-back after a pair", {1, 1, 2, 2, 2, 2, 2, 2, 2, 2},
+      {"give-back after a pair",
+       {1, 1, 2, 2, 2, 2, 2, 2, 2, 2},
        {0x03, 0x00, 0x01, 0x01, 0x02, 0x87, 0x00, 0x02, 0xff}},
-      {"literal ends at transparency", {1, 2, 3, 0, 0, 0, 4},
-       {0x03, 0x00, 0x01, 0x02, 0x03, 0x01, 0x03, 0x04, 0xff}},
+      {"literal ends at transparency", {1, 2, 3, 0, 0, 0, 4}, {0x03, 0x00, 0x01, 0x02, 0x03, 0x01, 0x03, 0x04, 0xff}},
       {"run of 126", repeat(126, 9), {0xfe, 0x00, 0x09, 0xff}},
       {"run of 127", repeat(127, 9), {0xfe, 0x00, 0x09, 0x01, 0x00, 0x09, 0xff}},
       {"run of 128", repeat(128, 9), {0xfe, 0x00, 0x09, 0x02, 0x00, 0x09, 0x09, 0xff}},
@@ -73,7 +75,8 @@ TEST(Encoder, ColumnsToStrips) {
       {"255 in a run", {255, 255, 255}, {0x83, 0x00, 0xff, 0xff}},
       {"255 in a literal", {1, 255, 2}, {0x03, 0x00, 0x01, 0xff, 0x02, 0xff}},
       {"literal of 126", alternating(126, 1, 2), join({{0x7e, 0x00}, alternating(126, 1, 2), {0xff}})},
-      {"literal of 127", alternating(127, 1, 2), join({{0x7e, 0x00}, alternating(126, 1, 2), {0x01, 0x00, 0x01, 0xff}})},
+      {"literal of 127", alternating(127, 1, 2),
+       join({{0x7e, 0x00}, alternating(126, 1, 2), {0x01, 0x00, 0x01, 0xff}})},
       {"two rows", {0, 0}, {0x00, 0x02, 0xff}},
   };
   for (const StripRow& row : rows) EXPECT_EQ(encode_column(row.column, row.transparent), row.strip) << row.name;
@@ -94,11 +97,21 @@ Bytes random_column(uint32_t height, uint8_t transparent) {
   uint8_t value = static_cast<uint8_t>(rand());
   for (uint32_t y = 0; y < height; ++y) {
     switch (kind) {
-      case 0: value = static_cast<uint8_t>(rand()); break;
-      case 1: if (rand() % 40 == 0) value = static_cast<uint8_t>(rand()); break;
-      case 2: if (rand() % 12 == 0) value = rand() % 2 ? transparent : static_cast<uint8_t>(rand() % 4); break;
-      case 3: value = y % 2 ? transparent : static_cast<uint8_t>(1 + rand() % 3); break;
-      default: if (rand() % 6 == 0) value = static_cast<uint8_t>(rand() % 3 + transparent - 1); break;
+      case 0:
+        value = static_cast<uint8_t>(rand());
+        break;
+      case 1:
+        if (rand() % 40 == 0) value = static_cast<uint8_t>(rand());
+        break;
+      case 2:
+        if (rand() % 12 == 0) value = rand() % 2 ? transparent : static_cast<uint8_t>(rand() % 4);
+        break;
+      case 3:
+        value = y % 2 ? transparent : static_cast<uint8_t>(1 + rand() % 3);
+        break;
+      default:
+        if (rand() % 6 == 0) value = static_cast<uint8_t>(rand() % 3 + transparent - 1);
+        break;
     }
     column[y] = value;
   }
@@ -153,7 +166,9 @@ TEST(SpriteFile, RandomImagesCompileAndPaintBack) {
     ToolRun run = run_tool({"-i", in, "-o", out, "-tc", std::to_string(image.transparent)});
     ASSERT_EQ(run.status, 0) << run.err;
     ASSERT_EQ(run.err + run.out, "");
-    EXPECT_EQ(check_sprite(read_bytes(out), image.pixels.data(), image.width, image.height, image.stride, image.transparent), "")
+    EXPECT_EQ(
+        check_sprite(read_bytes(out), image.pixels.data(), image.width, image.height, image.stride, image.transparent),
+        "")
         << image.width << "x" << image.height;
   }
 }
