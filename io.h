@@ -9,6 +9,18 @@
 #include <cstddef>
 #include <cstdint>
 
+// Little-endian fields, a byte at a time.
+inline uint32_t read_le16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8; }
+inline uint32_t read_le32(const uint8_t* p) { return read_le16(p) | read_le16(p + 2) << 16; }
+inline void put_le16(uint8_t* p, uint32_t value) {
+  p[0] = static_cast<uint8_t>(value);
+  p[1] = static_cast<uint8_t>(value >> 8);
+}
+inline void put_le32(uint8_t* p, uint32_t value) {
+  put_le16(p, value);
+  put_le16(p + 2, value >> 16);
+}
+
 // Writes the message, formatted as printf does, on standard error;
 // always returns false so a stage can end with `return fail(...)`.
 bool fail(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -21,8 +21,6 @@ uint32_t src_pcx_stride;
 uint32_t out_strips;
 uint32_t out_strip_height;
 
-static uint32_t read_le16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8; }
-
 // Opens and reads the whole input into src_pcx.
 static bool load_src_pcx(const char* path) {
   // Non-blocking so that a FIFO nobody writes to cannot hold up the open.

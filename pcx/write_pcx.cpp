@@ -6,11 +6,6 @@
 #include "io.h"
 #include "pcx/pcx.h"
 
-static void put_le16(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-}
-
 bool read_palette_file(const char* path, uint8_t* palette) {
   uint32_t size = 0;
   off_t length = 0;

@@ -31,10 +31,6 @@ bool bad(uint32_t offset, const char* format, ...) {
   return fail("Bad sprite file '%s': %s (byte %u)\n", sprite_path, problem, offset);
 }
 
-uint32_t read_le16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8; }
-
-uint32_t read_le32(const uint8_t* p) { return read_le16(p) | read_le16(p + 2) << 16; }
-
 bool check_header() {
   if (sprite_size < kob_header_size) return bad(sprite_size, "the file ends inside the header");
   if (memcmp(sprite, kob_magic, kob_magic_size) != 0) return bad(0, "no KOB1VGAX magic");

@@ -12,16 +12,6 @@
 
 uint8_t out_strip[kob_strip_capacity];
 
-static void put_le16(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-static void put_le32(uint8_t* p, uint32_t value) {
-  put_le16(p, value);
-  put_le16(p + 2, value >> 16);
-}
-
 bool write_sprite_header(int fd) {
   uint8_t header[kob_header_size];
   memcpy(header, kob_magic, kob_magic_size);
