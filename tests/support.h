@@ -8,7 +8,7 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// A fresh directory for this test process, removed by nobody: it lives in /tmp.
+// A fresh directory in /tmp for this test process, removed when it exits.
 const std::string& scratch_dir();
 std::string scratch_path(const std::string& name);
 

@@ -105,6 +105,10 @@ TEST(Faults, UnseekableAndSpecialInputs) {
   Bytes image = read_bytes(example);
   ASSERT_EQ(write(piped[1], image.data(), image.size()), static_cast<ssize_t>(image.size()));
   close(piped[1]);
+  // A sparse file of 4 GiB: refused before anything is allocated or read.
+  std::string huge = scratch_path("huge.pcx");
+  write_bytes(huge, read_bytes(example));
+  ASSERT_EQ(truncate(huge.c_str(), off_t{1} << 32), 0);
   const RunOptions plain;
   RunOptions from_pipe;
   from_pipe.stdin_fd = piped[0];
@@ -120,6 +124,7 @@ TEST(Faults, UnseekableAndSpecialInputs) {
       {"FIFO nobody writes to", fifo, plain, "Cannot read PCX\n"},
       {"pipe on standard input", "/dev/stdin", from_pipe, "Cannot read PCX\n"},
       {"/dev/null", "/dev/null", plain, "File is too small to be PCX\n"},
+      {"4 GiB file", huge, plain, "PCX too big\n"},
   };
   for (const Row& row : rows) {
     ToolRun run = run_tool({"-i", row.input, "-o", out}, row.options);
