@@ -54,6 +54,8 @@ bool write_file(const char* path, const void* data, size_t size) {
   return finish_file(fd, path);
 }
 
+int open_input(const char* path) { return open(path, O_RDONLY | O_NONBLOCK); }
+
 off_t input_length(int fd) {
   struct stat status;
   if (fstat(fd, &status) != 0) return -1;
@@ -73,8 +75,7 @@ bool read_exactly(int fd, uint8_t* into, uint32_t size) {
 }
 
 uint8_t* load_file(const char* path, const char* what, uint32_t limit, uint32_t* size, off_t* length) {
-  // Non-blocking so that a FIFO nobody writes to cannot hold up the open.
-  int fd = open(path, O_RDONLY | O_NONBLOCK);
+  int fd = open_input(path);
   if (fd < 0) {
     fail("Cannot open %s file '%s', %s\n", what, path, strerror(errno));
     return nullptr;

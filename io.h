@@ -40,6 +40,10 @@ bool write_failed(const char* path);
 // reported like a failed write.
 bool finish_file(int fd, const char* path);
 
+// Opens an input read-only, without blocking, so that a FIFO nobody writes
+// to cannot hold up the open; -1 with errno set on failure.
+int open_input(const char* path);
+
 // The length of an open input, or -1 when seeking cannot tell it: pipes,
 // FIFOs and terminals refuse the seek, and a directory answers with a size
 // that means nothing.

@@ -1,6 +1,5 @@
 #include "pcx/pcx.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,8 +22,7 @@ uint32_t out_strip_height;
 
 // Opens and reads the whole input into src_pcx.
 static bool load_src_pcx(const char* path) {
-  // Non-blocking so that a FIFO nobody writes to cannot hold up the open.
-  int fd = open(path, O_RDONLY | O_NONBLOCK);
+  int fd = open_input(path);
   if (fd < 0) return fail("Cannot open source file '%s', %s\n", path, strerror(errno));
   off_t length = input_length(fd);
   if (length < 0) return fail("Cannot read PCX\n");

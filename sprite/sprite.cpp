@@ -34,7 +34,7 @@ bool write_sprite(const char* path) {
 
 // A column is walked with a pointer to the pixel at the current row, moved
 // down a row by adding the buffer's stride.
-
+//
 // Counts the pixels equal to `value` from `pixel` down, at most `limit`.
 // Skips and runs are mostly long, so the scan compares four rows a step.
 static uint32_t count_equal(const uint8_t* pixel, size_t stride, uint32_t limit, uint8_t value) {
