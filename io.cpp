@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@ bool fail(const char* format, ...) {
 }
 
 int create_file(const char* path) {
+  signal(SIGXFSZ, SIG_IGN);
   int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, created_file_mode);
   if (fd < 0) fail("Cannot create file '%s', %s\n", path, strerror(errno));
   return fd;
@@ -40,17 +42,53 @@ bool write_all(int fd, const void* data, size_t size) {
   return true;
 }
 
-bool write_failed(const char* path) { return fail("Cannot write file '%s', %s\n", path, strerror(errno)); }
+static bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
-bool finish_file(int fd, const char* path) {
-  if (close(fd) != 0) return write_failed(path);
-  return true;
+// Removes the file `path` names when it is still `written`, the regular file
+// the tool wrote: the partial data must not pass for a finished output (a
+// Makefile would take it as up to date). Through a symlink it is the target
+// that was written, so the target goes.
+static void remove_partial(const char* path, const struct stat& written) {
+  if (!S_ISREG(written.st_mode)) return;
+  char* resolved = realpath(path, nullptr);
+  if (!resolved) return;
+  struct stat named;
+  if (stat(resolved, &named) == 0 && same_file(named, written)) unlink(resolved);
+  free(resolved);
+}
+
+// Closes a file the tool wrote. When writing it failed with `error`, or the
+// close itself fails (a delayed write error), the file is removed and the
+// failure reported.
+static bool close_written(int fd, const char* path, int error) {
+  struct stat written;
+  bool known = fstat(fd, &written) == 0;
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error == 0) return true;
+  if (known) remove_partial(path, written);
+  return fail("Cannot write file '%s', %s\n", path, strerror(error));
+}
+
+bool write_failed(int fd, const char* path) { return close_written(fd, path, errno); }
+
+bool finish_file(int fd, const char* path) { return close_written(fd, path, 0); }
+
+bool distinct_files(const char* output, const char* other) {
+  struct stat a, b;
+  if (stat(output, &a) != 0) {
+    if (strcmp(output, other) != 0) return true;
+  } else if (stat(other, &b) != 0 || !S_ISREG(a.st_mode) || !same_file(a, b)) {
+    return true;
+  }
+  return fail("Output '%s' is the same file as '%s'\n", output, other);
 }
 
 bool write_file(const char* path, const void* data, size_t size) {
   int fd = create_file(path);
   if (fd < 0) return false;
-  if (!write_all(fd, data, size)) return write_failed(path);
+  if (!write_all(fd, data, size)) return write_failed(fd, path);
   return finish_file(fd, path);
 }
 
@@ -74,12 +112,9 @@ bool read_exactly(int fd, uint8_t* into, uint32_t size) {
   return true;
 }
 
-uint8_t* load_file(const char* path, const char* what, uint32_t limit, uint32_t* size, off_t* length) {
-  int fd = open_input(path);
-  if (fd < 0) {
-    fail("Cannot open %s file '%s', %s\n", what, path, strerror(errno));
-    return nullptr;
-  }
+// Reads the start of the open file into a heap buffer, as load_file says.
+static uint8_t* load_open_file(int fd, const char* path, const char* what, uint32_t limit, uint32_t* size,
+                               off_t* length) {
   *length = input_length(fd);
   if (*length < 0) {
     fail("Cannot read %s file '%s'\n", what, path);
@@ -97,6 +132,16 @@ uint8_t* load_file(const char* path, const char* what, uint32_t limit, uint32_t*
     free(data);
     return nullptr;
   }
+  return data;
+}
+
+uint8_t* load_file(const char* path, const char* what, uint32_t limit, uint32_t* size, off_t* length) {
+  int fd = open_input(path);
+  if (fd < 0) {
+    fail("Cannot open %s file '%s', %s\n", what, path, strerror(errno));
+    return nullptr;
+  }
+  uint8_t* data = load_open_file(fd, path, what, limit, size, length);
   close(fd);
   return data;
 }

@@ -27,18 +27,27 @@ bool fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Creates (or truncates) a file for writing with mode 0644; on failure
 // reports "Cannot create file" with the system's error text and returns -1.
+// A file-size limit then shows as a failed write (EFBIG), not as a signal
+// that would end the run before it could clean up.
 int create_file(const char* path);
 
 // Writes all of `size` bytes, going on after partial writes; false when the
 // system refuses, with errno telling why.
 bool write_all(int fd, const void* data, size_t size);
 
-// Reports a failed write to `path` with the current errno; returns false.
-bool write_failed(const char* path);
+// Reports a failed write to `path` with the current errno, closes `fd` and
+// removes the partly written file; returns false. Only a regular file goes:
+// a device or a FIFO stays.
+bool write_failed(int fd, const char* path);
 
 // Closes a file the tool wrote; a failed close (a delayed write error) is
-// reported like a failed write.
+// reported and cleaned up like a failed write.
 bool finish_file(int fd, const char* path);
+
+// False, after "Output '<output>' is the same file as '<other>'", when both
+// paths name one existing regular file, through symlinks and hard links
+// alike, or are one path that does not exist yet. Devices may be shared.
+bool distinct_files(const char* output, const char* other);
 
 // Opens an input read-only, without blocking, so that a FIFO nobody writes
 // to cannot hold up the open; -1 with errno set on failure.

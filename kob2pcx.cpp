@@ -32,10 +32,18 @@ static void grey_ramp(uint8_t* palette) {
   for (uint32_t i = 0; i < pcx_palette_size; ++i) palette[i] = static_cast<uint8_t>(i / 3);
 }
 
+// The image may be written over neither the sprite nor the palette it is
+// made from.
+static bool output_distinct() {
+  if (!distinct_files(output_path, input_path)) return false;
+  return !palette_path || distinct_files(output_path, palette_path);
+}
+
 int main(int argc, char** argv) {
   static const PathOption options[] = {
       {"i", &input_path, true}, {"o", &output_path, true}, {"p", &palette_path, false}};
   if (!parse_options(argc, argv, options, sizeof options / sizeof options[0], help)) return 1;
+  if (!output_distinct()) return 1;
   uint8_t palette[pcx_palette_size];
   grey_ramp(palette);
   if (palette_path && !read_palette_file(palette_path, palette)) return 1;

@@ -26,10 +26,19 @@ static void help() {
   write_all(STDERR_FILENO, usage, sizeof usage - 1);
 }
 
+// Nothing may be written over the input or over the other output.
+static bool outputs_distinct() {
+  if (!distinct_files(output_path, input_path)) return false;
+  if (!palette_path) return true;
+  if (!distinct_files(palette_path, input_path)) return false;
+  return distinct_files(output_path, palette_path);
+}
+
 int main(int argc, char** argv) {
   static const PathOption options[] = {
       {"i", &input_path, true}, {"o", &output_path, true}, {"p", &palette_path, false}};
   if (!parse_options(argc, argv, options, sizeof options / sizeof options[0], help)) return 1;
+  if (!outputs_distinct()) return 1;
   if (!read_src_pcx(input_path)) return 1;
   if (palette_path && src_pcx_palette && !write_pcx_palette(palette_path)) return 1;
   if (!decode_src_pcx()) return 1;

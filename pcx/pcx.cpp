@@ -20,10 +20,8 @@ uint32_t src_pcx_stride;
 uint32_t out_strips;
 uint32_t out_strip_height;
 
-// Opens and reads the whole input into src_pcx.
-static bool load_src_pcx(const char* path) {
-  int fd = open_input(path);
-  if (fd < 0) return fail("Cannot open source file '%s', %s\n", path, strerror(errno));
+// Reads the whole open input into src_pcx.
+static bool load_src_pcx(int fd) {
   off_t length = input_length(fd);
   if (length < 0) return fail("Cannot read PCX\n");
   if (length < static_cast<off_t>(pcx_min_file_size)) return fail("File is too small to be PCX\n");
@@ -33,8 +31,15 @@ static bool load_src_pcx(const char* path) {
   if (!src_pcx) return fail("Cannot malloc for source PCX\n");
   lseek(fd, 0, SEEK_SET);
   if (!read_exactly(fd, src_pcx, src_pcx_size)) return fail("Cannot read PCX\n");
-  close(fd);
   return true;
+}
+
+static bool open_src_pcx(const char* path) {
+  int fd = open_input(path);
+  if (fd < 0) return fail("Cannot open source file '%s', %s\n", path, strerror(errno));
+  bool loaded = load_src_pcx(fd);
+  close(fd);
+  return loaded;
 }
 
 static bool header_supported(const uint8_t* header) {
@@ -64,7 +69,7 @@ static void locate_palette() {
 }
 
 bool read_src_pcx(const char* path) {
-  if (!load_src_pcx(path)) return false;
+  if (!open_src_pcx(path)) return false;
   src_pcx_start = src_pcx + pcx_header_size;
   src_pcx_end = src_pcx + src_pcx_size;
   if (!header_supported(src_pcx)) return fail("PCX format not supported\n");

@@ -24,10 +24,10 @@ bool write_sprite_header(int fd) {
 bool write_sprite(const char* path) {
   int fd = create_file(path);
   if (fd < 0) return false;
-  if (!write_sprite_header(fd)) return write_failed(path);
+  if (!write_sprite_header(fd)) return write_failed(fd, path);
   for (uint32_t column = 0; column < out_strips; ++column) {
     unsigned length = encode_strip(column);
-    if (!write_all(fd, out_strip, length)) return write_failed(path);
+    if (!write_all(fd, out_strip, length)) return write_failed(fd, path);
   }
   return finish_file(fd, path);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,6 +117,10 @@ static bool drain(int out_fd, int err_fd, ToolRun& run) {
   dup2(in_fd, 0);
   dup2(out_fd, 1);
   dup2(err_fd, 2);
+  if (options.file_size_limit >= 0) {
+    const rlimit limit = {static_cast<rlim_t>(options.file_size_limit), static_cast<rlim_t>(options.file_size_limit)};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+  }
   const gid_t nobody = 65534;
   if (options.unprivileged && geteuid() == 0) {
     if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(126);

@@ -30,6 +30,7 @@ struct ToolRun {
 struct RunOptions {
   int stdin_fd = -1;          // standard input; /dev/null when -1
   bool unprivileged = false;  // when the tests run as root, run as nobody
+  long file_size_limit = -1;  // bytes any file may grow to; none when -1
   std::string exe = PCX2KOB_EXE;
 };
 ToolRun run_tool(const std::vector<std::string>& args, const RunOptions& options = {});

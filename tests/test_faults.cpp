@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <optional>
 
 #include "pcx/pcx.h"
 #include "strip_walker.h"
@@ -211,28 +212,100 @@ TEST(Faults, OutputsThatCannotBeWritten) {
   }
 }
 
-// The input is read whole before anything is written, so an output named
-// like the input, or like the other output, still gets a sound sprite.
-TEST(Faults, OutputsThatShareAPath) {
-  Bytes original = read_bytes(example);
-  std::string input = scratch_path("shared.pcx");
-  std::string other = scratch_path("shared.kob");
+// What a run must leave on disk: a file with exactly these bytes, or no
+// file at all (nullopt).
+struct OnDisk {
+  std::string path;
+  std::optional<Bytes> bytes;
+};
+
+// Every run starts from the same files: the example image with a symlink
+// and a hard link to it, an earlier good sprite with a symlink to it, and
+// the golden sprite and palette for kob2pcx. Outputs either are whole or are
+// not there: a failed write removes what it wrote, and nothing is ever
+// written over an input or over the other output.
+TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
+  const std::string dir = scratch_path("outcomes");
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  auto at = [&](const char* name) { return dir + "/" + name; };
+  const std::string in = at("in.pcx"), old = at("old.kob"), kob = at("k.kob"), pal = at("k.pal");
+  const std::string new_kob = at("new.kob"), new_pal = at("new.pal"), new_pcx = at("new.pcx");
+  const Bytes image = read_bytes(example);
+  const Bytes sprite = read_bytes(std::string(TEST_DATA_DIR) + "/slime.kob");
+  const Bytes palette = read_bytes(std::string(TEST_DATA_DIR) + "/slime.pal");
+  ASSERT_GT(sprite.size(), 1024u);  // so a 1 KiB file-size limit cuts the sprite short
+  auto arrange = [&] {
+    ASSERT_EQ(system(("rm -rf '" + dir + "'/*").c_str()), 0);
+    write_bytes(in, image);
+    write_bytes(old, sprite);
+    write_bytes(kob, sprite);
+    write_bytes(pal, palette);
+    ASSERT_EQ(symlink(in.c_str(), at("in-link.pcx").c_str()), 0);
+    ASSERT_EQ(link(in.c_str(), at("in-hard.pcx").c_str()), 0);
+    ASSERT_EQ(symlink(old.c_str(), at("old-link.kob").c_str()), 0);
+  };
+  const std::string pcx2kob = PCX2KOB_EXE, kob2pcx = KOB2PCX_EXE;
+  const std::string too_large = "', File too large\n";
+  auto same = [](const std::string& a, const std::string& b) {
+    return "Output '" + a + "' is the same file as '" + b + "'\n";
+  };
+  const std::optional<Bytes> absent;
   struct Row {
     const char* name;
+    std::string exe;
     std::vector<std::string> args;
-    std::string sprite;
+    long file_size_limit;
+    std::string err;  // empty: the run succeeds
+    std::vector<OnDisk> after;
   };
   const std::vector<Row> rows = {
-      {"sprite over palette", {"-i", input, "-o", other, "-p", other}, other},
-      {"sprite over input", {"-i", input, "-o", input}, input},
-      {"palette over input", {"-i", input, "-o", other, "-p", input}, other},
+      {"sprite cut short over an earlier one; the palette was whole", pcx2kob,
+       {"-i", in, "-o", old, "-p", new_pal}, 1024, "Cannot write file '" + old + too_large,
+       {{old, absent}, {new_pal, palette}, {in, image}}},
+      {"palette cut short", pcx2kob, {"-i", in, "-o", new_kob, "-p", new_pal}, 512,
+       "Cannot write file '" + new_pal + too_large, {{new_pal, absent}, {new_kob, absent}}},
+      {"sprite cut short through a symlink: its target goes", pcx2kob, {"-i", in, "-o", at("old-link.kob")}, 1024,
+       "Cannot write file '" + at("old-link.kob") + too_large, {{old, absent}, {in, image}}},
+      {"kob2pcx image cut short", kob2pcx, {"-i", kob, "-o", new_pcx, "-p", pal}, 1024,
+       "Cannot write file '" + new_pcx + too_large, {{new_pcx, absent}, {kob, sprite}, {pal, palette}}},
+      {"a full device is not removed", pcx2kob, {"-i", in, "-o", "/dev/full"}, -1,
+       "Cannot write file '/dev/full', No space left on device\n", {{in, image}}},
+      {"sprite over the input", pcx2kob, {"-i", in, "-o", in}, -1, same(in, in), {{in, image}}},
+      {"palette over the input", pcx2kob, {"-i", in, "-o", new_kob, "-p", in}, -1, same(in, in),
+       {{in, image}, {new_kob, absent}}},
+      {"sprite over a symlink to the input", pcx2kob, {"-i", in, "-o", at("in-link.pcx")}, -1,
+       same(at("in-link.pcx"), in), {{in, image}}},
+      {"palette over a hard link to the input", pcx2kob, {"-i", in, "-o", new_kob, "-p", at("in-hard.pcx")}, -1,
+       same(at("in-hard.pcx"), in), {{in, image}, {new_kob, absent}}},
+      {"both outputs on one existing file", pcx2kob, {"-i", in, "-o", old, "-p", old}, -1, same(old, old),
+       {{old, sprite}}},
+      {"both outputs on one new path", pcx2kob, {"-i", in, "-o", new_kob, "-p", new_kob}, -1, same(new_kob, new_kob),
+       {{new_kob, absent}}},
+      {"both outputs on /dev/null", pcx2kob, {"-i", in, "-o", "/dev/null", "-p", "/dev/null"}, -1, "",
+       {{in, image}}},
+      {"kob2pcx image over its sprite", kob2pcx, {"-i", kob, "-o", kob}, -1, same(kob, kob), {{kob, sprite}}},
+      {"kob2pcx image over its palette", kob2pcx, {"-i", kob, "-o", pal, "-p", pal}, -1, same(pal, pal),
+       {{pal, palette}}},
   };
   for (const Row& row : rows) {
-    write_bytes(input, original);
-    ToolRun run = run_tool(row.args);
-    EXPECT_EQ(run.status, 0) << row.name << ": " << run.err;
-    expect_sound(run, original, row.sprite, row.name);
+    arrange();
+    RunOptions options;
+    options.exe = row.exe;
+    options.file_size_limit = row.file_size_limit;
+    ToolRun run = run_tool(row.args, options);
+    EXPECT_EQ(run.status, row.err.empty() ? 0 : 1) << row.name;
+    EXPECT_EQ(run.err, row.err) << row.name;
+    EXPECT_EQ(run.out, "") << row.name;
+    for (const OnDisk& file : row.after) {
+      EXPECT_EQ(file_exists(file.path), file.bytes.has_value()) << row.name << ": " << file.path;
+      if (file.bytes) {
+        EXPECT_EQ(read_bytes(file.path), *file.bytes) << row.name << ": " << file.path;
+      }
+    }
   }
+  struct stat device;
+  ASSERT_EQ(stat("/dev/full", &device), 0);
+  EXPECT_TRUE(S_ISCHR(device.st_mode));
 }
 
 }  // namespace
