@@ -4,6 +4,10 @@
 #ifndef VGAMODEL_H
 #define VGAMODEL_H
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 #define VGA_PLANES 4
 #define VGA_PLANE_SIZE 65536L
 
@@ -29,5 +33,9 @@ void vga_model_store(unsigned offset, unsigned value);
 /* The colour index of pixel (x, y) of the page at `page`, `pitch` bytes per
  * plane row. */
 unsigned vga_model_pixel(unsigned page, unsigned pitch, unsigned x, unsigned y);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif
