@@ -8,6 +8,10 @@ static unsigned read_le16(const unsigned char *p) { return p[0] | (unsigned)p[1]
 
 static kob_size read_le32(const unsigned char *p) { return read_le16(p) | (kob_size)read_le16(p + 2) << 16; }
 
+/* Every argument goes at its declared type: with bcc -ansi the prototypes
+ * are gone, and nothing widens an int to a long on the way. */
+#define NO_VALUE ((kob_size)0)
+
 static int refuse(struct kob_fault *fault, int code, kob_size offset, kob_size value) {
   fault->code = code;
   fault->offset = offset;
@@ -22,18 +26,19 @@ int kob_check_header(const unsigned char *data, kob_size size, unsigned *width, 
   fault->code = KOB_OK;
   fault->strip = 0;
   fault->height = 0;
-  if (size < KOB_HEADER_SIZE) return refuse(fault, KOB_SHORT_HEADER, size, 0);
+  if (size < KOB_HEADER_SIZE) return refuse(fault, KOB_SHORT_HEADER, size, NO_VALUE);
   for (i = 0; i < KOB_MAGIC_SIZE; ++i) {
-    if (data[i] != (unsigned char)KOB_MAGIC[i]) return refuse(fault, KOB_BAD_MAGIC, 0, 0);
+    if (data[i] != (unsigned char)KOB_MAGIC[i]) return refuse(fault, KOB_BAD_MAGIC, (kob_size)0, NO_VALUE);
   }
   rows = read_le16(data + KOB_HEIGHT_OFFSET);
   columns = read_le16(data + KOB_WIDTH_OFFSET);
   reserved = read_le32(data + KOB_RESERVED_OFFSET);
-  if (rows < KOB_MIN_DIMENSION || rows > KOB_MAX_HEIGHT) return refuse(fault, KOB_BAD_HEIGHT, KOB_HEIGHT_OFFSET, rows);
+  if (rows < KOB_MIN_DIMENSION || rows > KOB_MAX_HEIGHT)
+    return refuse(fault, KOB_BAD_HEIGHT, (kob_size)KOB_HEIGHT_OFFSET, (kob_size)rows);
   if (columns < KOB_MIN_DIMENSION || columns > KOB_MAX_WIDTH) {
-    return refuse(fault, KOB_BAD_WIDTH, KOB_WIDTH_OFFSET, columns);
+    return refuse(fault, KOB_BAD_WIDTH, (kob_size)KOB_WIDTH_OFFSET, (kob_size)columns);
   }
-  if (reserved != 0) return refuse(fault, KOB_BAD_RESERVED, KOB_RESERVED_OFFSET, reserved);
+  if (reserved != 0) return refuse(fault, KOB_BAD_RESERVED, (kob_size)KOB_RESERVED_OFFSET, reserved);
   *width = columns;
   *height = rows;
   return KOB_OK;
@@ -48,25 +53,25 @@ int kob_check_strip(const unsigned char *strip, kob_size size, unsigned height, 
   fault->height = height;
   for (;;) {
     unsigned control, skip, pixels, data_size;
-    if (at >= size) return refuse(fault, KOB_SHORT_STRIP, at, 0);
+    if (at >= size) return refuse(fault, KOB_SHORT_STRIP, at, NO_VALUE);
     control = strip[at];
     if (control == KOB_END) break;
     if (control > KOB_MAX_LITERAL && control < KOB_RUN_BASE + KOB_MIN_RUN) {
-      if (control == KOB_MAX_LITERAL + 1) return refuse(fault, KOB_CONTROL_127, at, control);
-      return refuse(fault, KOB_SHORT_RUN, at, control - KOB_RUN_BASE);
+      if (control == KOB_MAX_LITERAL + 1) return refuse(fault, KOB_CONTROL_127, at, (kob_size)control);
+      return refuse(fault, KOB_SHORT_RUN, at, (kob_size)(control - KOB_RUN_BASE));
     }
-    if (at + 1 >= size) return refuse(fault, KOB_SHORT_STRIP, size, 0);
+    if (at + 1 >= size) return refuse(fault, KOB_SHORT_STRIP, size, NO_VALUE);
     skip = strip[at + 1];
-    if (skip > KOB_MAX_SKIP) return refuse(fault, KOB_SKIP_255, at + 1, skip);
+    if (skip > KOB_MAX_SKIP) return refuse(fault, KOB_SKIP_255, at + 1, (kob_size)skip);
     pixels = control >= KOB_RUN_BASE ? control - KOB_RUN_BASE : control;
-    if (skip == 0 && pixels == 0) return refuse(fault, KOB_EMPTY_RECORD, at, 0);
-    if (row + skip + pixels > height) return refuse(fault, KOB_ROWS_MISMATCH, at, row + skip + pixels);
+    if (skip == 0 && pixels == 0) return refuse(fault, KOB_EMPTY_RECORD, at, NO_VALUE);
+    if (row + skip + pixels > height) return refuse(fault, KOB_ROWS_MISMATCH, at, (kob_size)(row + skip + pixels));
     data_size = control >= KOB_RUN_BASE ? 1 : pixels;
-    if (size - (at + 2) < data_size) return refuse(fault, KOB_SHORT_STRIP, size, 0);
+    if (size - (at + 2) < data_size) return refuse(fault, KOB_SHORT_STRIP, size, NO_VALUE);
     at += 2 + data_size;
     row += skip + pixels;
   }
-  if (row != height) return refuse(fault, KOB_ROWS_MISMATCH, at, row);
+  if (row != height) return refuse(fault, KOB_ROWS_MISMATCH, at, (kob_size)row);
   *length = at + 1;
   return KOB_OK;
 }

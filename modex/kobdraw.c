@@ -21,10 +21,10 @@ struct kob_view {
 
 /* Clips one axis: the sprite's `size` pixels from `at`, against `low` to
  * `high` (exclusive, and never left of 0); false when nothing remains.
- * Longs, so that far-off positions cannot overflow a 16-bit int. */
-static int clip_axis(long at, unsigned size, long low, long high, unsigned *first, unsigned *end) {
-  long from = (low > 0 ? low : 0) - at;
-  long to = high - at;
+ * In longs, so that far-off positions cannot overflow a 16-bit int. */
+static int clip_axis(int at, unsigned size, int low, int high, unsigned *first, unsigned *end) {
+  long from = (long)(low > 0 ? low : 0) - at;
+  long to = (long)high - at;
   if (from < 0) from = 0;
   if (to > (long)size) to = size;
   if (from >= to) return 0;
@@ -39,11 +39,14 @@ static int clip(const struct kob_target *target, unsigned width, unsigned height
 }
 
 static void select_plane(struct kob_target *target, long screen_x) {
-  unsigned mask = 1u << (unsigned)(screen_x & 3);
+  unsigned mask = 1u << (unsigned)(screen_x & 3L);
   if (target->mask == mask) return;
   KOB_SELECT_PLANES(mask);
   target->mask = mask;
 }
+
+/* Arguments go at their declared types: with bcc -ansi the prototypes are
+ * gone, and nothing widens an int to a long on the way. */
 
 /* The video offset of the column's row 0; the row may lie above the page, so
  * the sum wraps as unsigned arithmetic does and comes right again for every
@@ -87,9 +90,9 @@ void kob_draw(struct kob_target *target, const struct kob_sprite *sprite, int x,
   if (!clip(target, sprite->width, sprite->height, x, y, &view)) return;
   for (plane = 0; plane < 4 && view.first_column + plane < view.end_column; ++plane) {
     column = view.first_column + plane;
-    select_plane(target, (long)x + column);
+    select_plane(target, (long)x + (long)column);
     for (; column < view.end_column; column += 4) {
-      draw_rows(sprite->data + sprite->strip[column], column_origin(target, (long)x + column, y), target->pitch,
+      draw_rows(sprite->data + sprite->strip[column], column_origin(target, (long)x + (long)column, y), target->pitch,
                 view.first_row, view.end_row);
     }
   }
@@ -98,8 +101,8 @@ void kob_draw(struct kob_target *target, const struct kob_sprite *sprite, int x,
 void kob_draw_strip(struct kob_target *target, const unsigned char *strip, unsigned height, int x, int y) {
   struct kob_view view;
   if (!clip(target, 1, height, x, y, &view)) return;
-  select_plane(target, x);
-  draw_rows(strip, column_origin(target, x, y), target->pitch, view.first_row, view.end_row);
+  select_plane(target, (long)x);
+  draw_rows(strip, column_origin(target, (long)x, y), target->pitch, view.first_row, view.end_row);
 }
 
 #ifdef KOB_BCC_SEAM
