@@ -60,6 +60,7 @@ typedef unsigned long kob_size;
 #define KOB_MAX_SKIP 254    /* transparent rows one record passes */
 #define KOB_MAX_LITERAL 126 /* pixels in one literal record */
 #define KOB_MIN_RUN 3       /* pixels in one run record, at least */
+#define KOB_MAX_RUN 126     /* and at most */
 #define KOB_RUN_BASE 128    /* a run's control byte is this + n */
 #define KOB_END 255         /* ends every strip */
 
