@@ -368,9 +368,23 @@ static int show() {
   return say_about("Cannot write file '%s'", dump_path);
 }
 
+/* The dump is created before anything is drawn: it must not be one of the
+ * files still to be read. Only the names are compared. */
+static int dump_over_input() {
+  unsigned i;
+  if (dump_path == NULL) return 0;
+  if (palette_path != NULL && strcasecmp(dump_path, palette_path) == 0) {
+    return say_about("Dump file '%s' is also an input", dump_path);
+  }
+  for (i = 0; i < sprite_count; ++i) {
+    if (strcasecmp(dump_path, sprites[i].path) == 0) return say_about("Dump file '%s' is also an input", dump_path);
+  }
+  return 0;
+}
+
 int main(int argc, char **argv) {
   unsigned i;
-  if (parse_arguments(argc, argv)) return 1;
+  if (parse_arguments(argc, argv) || dump_over_input()) return 1;
   if (palette_path != NULL && load_palette()) return 1;
   for (i = 0; i < sprite_count; ++i) {
     if (check_sprite(&sprites[i])) return 1;

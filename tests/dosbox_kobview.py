@@ -234,6 +234,7 @@ def check_refuses(case):
         ('/D:X.BIN S.KOB@40000,0', "Bad position 'S.KOB@40000,0'"),
         ('/D:X.BIN ' + ' '.join(['S.KOB'] * 9), 'Too many sprites: at most 8'),
         ('/D:X.BIN', 'Usage: KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] sprite[@x,y] ...'),
+        ('/D:s.kob S.KOB@0,0', "Dump file 's.kob' is also an input"),
     ]
     for tail, _ in rows:
         case.run(tail)
@@ -245,6 +246,8 @@ def check_refuses(case):
             failures.append(f'{tail}: errorlevel {level}, text mode {not graphics}, said {text!r}, not {said!r}')
     if os.path.exists(case.path('X.BIN')):
         failures.append('a dump was written')
+    if case.read('S.KOB') != good:
+        failures.append('the dump overwrote a sprite')
     return failures
 
 
