@@ -129,7 +129,7 @@ static int say(const char *text) {
 }
 
 static int say_about(const char *format, const char *path) {
-  char line[160];
+  char line[256];
   sprintf(line, format, path);
   return say(line);
 }
@@ -176,7 +176,8 @@ static int read_at(int fd, kob_size offset, unsigned char *into, unsigned size) 
 
 /* ---- the command line ---- */
 
-static int parse_number(const char *text, long low, long high, int *value) {
+/* A decimal number from `low` to `high` ending in the character `stop`. */
+static int parse_number(const char *text, int stop, long low, long high, int *value) {
   long n = 0;
   int negative = *text == '-';
   if (negative) ++text;
@@ -186,7 +187,7 @@ static int parse_number(const char *text, long low, long high, int *value) {
     if (n > 99999L) return 0;
   }
   if (negative) n = -n;
-  if (*text != '\0' && *text != ',') return 0;
+  if (*text != stop) return 0;
   if (n < low || n > high) return 0;
   *value = (int)n;
   return 1;
@@ -203,8 +204,8 @@ static int parse_sprite(char *arg) {
   sprite->centred = at == NULL;
   if (at == NULL) return 0;
   comma = strchr(at, ',');
-  if (comma == NULL || !parse_number(at + 1, -32768L, 32767L, &sprite->x) ||
-      !parse_number(comma + 1, -32768L, 32767L, &sprite->y) || strchr(comma + 1, ',') != NULL || at == arg) {
+  if (at == arg || comma == NULL || !parse_number(at + 1, ',', -32768L, 32767L, &sprite->x) ||
+      !parse_number(comma + 1, '\0', -32768L, 32767L, &sprite->y)) {
     return say_about("Bad position '%s'", arg);
   }
   *at = '\0';
@@ -226,7 +227,7 @@ static int parse_arguments(int argc, char **argv) {
       palette_path = arg + 3;
     } else if (letter == 'D') {
       dump_path = arg + 3;
-    } else if (letter == 'B' && parse_number(arg + 3, 0L, 255L, &colour) && strchr(arg, ',') == NULL) {
+    } else if (letter == 'B' && parse_number(arg + 3, '\0', 0L, 255L, &colour)) {
       background = (unsigned)colour;
     } else {
       return say_about("Bad switch '%s'", arg);
@@ -240,7 +241,7 @@ static int parse_arguments(int argc, char **argv) {
 
 static int load_palette() {
   long length;
-  char line[160];
+  char line[256];
   int fd = open(palette_path, O_RDONLY);
   if (fd < 0) return say_about("Cannot open palette file '%s'", palette_path);
   length = lseek(fd, 0L, SEEK_END);
@@ -254,7 +255,7 @@ static int load_palette() {
 
 static int bad_sprite(const struct sprite_arg *sprite, struct kob_fault *fault) {
   char problem[KOB_PROBLEM_SIZE];
-  char line[200];
+  char line[256];
   kob_problem(fault, problem);
   sprintf(line, "Bad sprite file '%s': %s (byte %lu)", sprite->path, problem, fault->offset);
   return say(line);

@@ -25,7 +25,8 @@
  *
  * Contract:
  * - kob_open, kob_check_header and kob_check_strip read only the bytes they
- *   are given and accept exactly the files pcx2kob can write. A refusal fills
+ *   are given and accept exactly the files that keep every rule above, as
+ *   kob2pcx does (it checks through them). A refusal fills
  *   a kob_fault: what is wrong, in which strip, at which byte, and the value
  *   that breaks the rule.
  * - kob_draw and kob_draw_strip trust their input: draw only sprites that

@@ -1,4 +1,7 @@
-/* Drawing checked KOB sprites on Mode X, plane by plane. */
+/* Drawing checked KOB sprites on Mode X, plane by plane.
+ *
+ * Every call passes its arguments at their declared types: with bcc -ansi the
+ * prototypes are gone, and nothing widens an int to a long on the way. */
 #include "kob.h"
 #include "kobseam.h"
 
@@ -44,9 +47,6 @@ static void select_plane(struct kob_target *target, long screen_x) {
   KOB_SELECT_PLANES(mask);
   target->mask = mask;
 }
-
-/* Arguments go at their declared types: with bcc -ansi the prototypes are
- * gone, and nothing widens an int to a long on the way. */
 
 /* The video offset of the column's row 0; the row may lie above the page, so
  * the sum wraps as unsigned arithmetic does and comes right again for every

@@ -170,6 +170,7 @@ def check_refuses(case):
         ('/D:X.BIN S.KOB@1', "Bad position 'S.KOB@1'"),
         ('/D:X.BIN S.KOB@1,x', "Bad position 'S.KOB@1,x'"),
         ('/D:X.BIN S.KOB@40000,0', "Bad position 'S.KOB@40000,0'"),
+        ('/D:X.BIN S.KOB@1,2,3', "Bad position 'S.KOB@1,2,3'"),
         ('/D:X.BIN ' + ' '.join(['S.KOB'] * 9), 'Too many sprites: at most 8'),
         ('/D:X.BIN', 'Usage: KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] sprite[@x,y] ...'),
         ('/D:s.kob S.KOB@0,0', "Dump file 's.kob' is also an input"),
