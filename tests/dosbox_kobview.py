@@ -25,6 +25,9 @@ CONFIG = ('[sdl]\noutput=surface\n[dosbox]\nmachine=vgaonly\n[cpu]\ncycles=max\n
           '[sblaster]\nsbtype=none\n[speaker]\npcspeaker=false\n')
 # mov ah,0Fh; int 10h; mov ah,4Ch; int 21h: the video mode as errorlevel.
 VMODE_COM = bytes([0xB4, 0x0F, 0xCD, 0x10, 0xB4, 0x4C, 0xCD, 0x21])
+# mov ah,5; mov cx,1C0Dh; int 16h; mov ax,4C00h; int 21h: Enter into the
+# keyboard buffer, for a run that waits for a key.
+KEY_COM = bytes([0xB4, 0x05, 0xB9, 0x0D, 0x1C, 0xCD, 0x16, 0xB8, 0x00, 0x4C, 0xCD, 0x21])
 
 
 def decode_pcx(data):
@@ -46,6 +49,7 @@ class Case:
         os.makedirs(work)
         shutil.copy(kobview, self.path('KOBVIEW.COM'))
         self.write('VMODE.COM', VMODE_COM)
+        self.write('KEY.COM', KEY_COM)
 
     def path(self, name):
         return os.path.join(self.work, name)
@@ -70,16 +74,16 @@ class Case:
         self.write(name + '.PCX', pcx_file(pixels, width, height, palette))
         self.compile(name, self.path(name + '.PCX'))
 
-    def run(self, tail):
+    def run(self, tail, key=False):
         assert len(tail) <= 126, tail  # a DOS command tail holds 126 characters
-        self.runs.append(tail)
+        self.runs.append((tail, key))
 
     def start_dosbox(self):
         lines = ['@echo off']
-        for n, tail in enumerate(self.runs):
+        for n, (tail, key) in enumerate(self.runs):
             # DOSBox creates the file of ECHO x> even when the IF is false,
             # so the checks read what is in it.
-            lines += [f'KOBVIEW {tail} > M{n}.TXT', f'IF ERRORLEVEL 1 ECHO 1> E{n}.TXT',
+            lines += ['KEY'] * key + [f'KOBVIEW {tail} > M{n}.TXT', f'IF ERRORLEVEL 1 ECHO 1> E{n}.TXT',
                       f'IF ERRORLEVEL 2 ECHO 2> F{n}.TXT', 'VMODE', f'IF ERRORLEVEL 4 ECHO G> V{n}.TXT']
         self.write('RUN.BAT', ('\r\n'.join(lines) + '\r\n').encode())
         self.write('DOSBOX.CNF', CONFIG.encode())
@@ -133,14 +137,17 @@ def check_draws(case):
     for n, (pal, sprites) in enumerate(plans):
         options = f'/P:{pal} /B:{BACKGROUND} ' if pal else ''
         case.run(options + f'/D:D{n}.BIN ' + ' '.join(s + (f'@{p[0]},{p[1]}' if p else '') for s, p in sprites))
+    case.run('S.KOB@-9,-9', key=True)  # waits for the key, then ends in text mode
     case.start_dosbox()
     failures = []
+    if case.outcome(len(plans)) != (0, '', False):
+        failures.append(f'without /D: errorlevel, said, graphics {case.outcome(len(plans))}')
     for n, (pal, sprites) in enumerate(plans):
         level, said, graphics = case.outcome(n)
         dump, expected = case.read(f'D{n}.BIN'), painted(case, sprites, BACKGROUND if pal else 0)
         wrong = [i for i in range(min(len(dump), PAGE)) if dump[i] != expected[i]]
         if level or said or graphics or len(dump) != PAGE + 768:
-            failures.append(f'{case.runs[n]}: errorlevel {level}, graphics {graphics}, said {said!r}, '
+            failures.append(f'{case.runs[n][0]}: errorlevel {level}, graphics {graphics}, said {said!r}, '
                             f'{len(dump)} bytes')
         elif wrong:
             failures.append(f'D{n}.BIN: {len(wrong)} pixels differ, the first at {wrong[0] % W},{wrong[0] // W}')
