@@ -1,55 +1,39 @@
 // KOB sprites: the compiler that writes one, a column strip per image column
 // compiled from the pixel buffer, and the reader that paints one back.
 //
-// The KOB file (integers little-endian), with nothing between its parts:
-//
-//   offset  size  field
-//        0     8  magic "KOB1VGAX"
-//        8     2  rows in every column (2 to 255)
-//       10     2  column strips, equal to the image width (2 to 511)
-//       12     4  zero
-//       16     -  the column strips, column 0 first
-//
-// A column strip is a list of records ended by the byte 255. Each record
-// starts with a control byte and a skip byte, the number of transparent
-// rows (0 to 254) to pass before the record's pixels:
-//
-//   control     record    pixels n       bytes after the skip byte
-//   0..126      literal   control        n palette indices, top to bottom
-//   131..254    run       control - 128  1 palette index, repeated n times
-//   255         end of strip: no skip byte follows
-//
-// The control values 127 to 130 never occur. Skips and pixels of a strip add
-// up to the row count, and no record has both a zero skip and no pixels.
+// The file layout, and the checker that both kob2pcx and the engines use,
+// live in modex/kob.h; the names below are its values for the C++ side.
 #pragma once
 
 #include <cstdint>
 
-constexpr uint32_t kob_magic_size = 8;
-constexpr char kob_magic[kob_magic_size + 1] = "KOB1VGAX";
-constexpr uint32_t kob_height_offset = 8;
-constexpr uint32_t kob_width_offset = 10;
-constexpr uint32_t kob_reserved_offset = 12;
-constexpr uint32_t kob_header_size = 16;
-constexpr uint32_t kob_min_dimension = 2;  // rows and columns, at least
-constexpr uint32_t kob_max_height = 255;
-constexpr uint32_t kob_max_width = 511;
+#include "modex/kob.h"
 
-constexpr uint32_t kob_max_skip = 254;     // transparent rows one record skips
-constexpr uint32_t kob_max_literal = 126;  // pixels in one literal record
-constexpr uint32_t kob_max_run = 126;      // pixels in one run record
-constexpr uint32_t kob_min_run = 3;        // fewer equal pixels go in a literal
-constexpr uint8_t kob_run_base = 128;      // a run's control byte is this + n
-constexpr uint8_t kob_end_of_strip = 255;  // terminates every column strip
+constexpr uint32_t kob_magic_size = KOB_MAGIC_SIZE;
+constexpr char kob_magic[kob_magic_size + 1] = KOB_MAGIC;
+constexpr uint32_t kob_height_offset = KOB_HEIGHT_OFFSET;
+constexpr uint32_t kob_width_offset = KOB_WIDTH_OFFSET;
+constexpr uint32_t kob_reserved_offset = KOB_RESERVED_OFFSET;
+constexpr uint32_t kob_header_size = KOB_HEADER_SIZE;
+constexpr uint32_t kob_min_dimension = KOB_MIN_DIMENSION;
+constexpr uint32_t kob_max_height = KOB_MAX_HEIGHT;
+constexpr uint32_t kob_max_width = KOB_MAX_WIDTH;
+
+constexpr uint32_t kob_max_skip = KOB_MAX_SKIP;
+constexpr uint32_t kob_max_literal = KOB_MAX_LITERAL;
+constexpr uint32_t kob_max_run = KOB_MAX_RUN;
+constexpr uint32_t kob_min_run = KOB_MIN_RUN;
+constexpr uint8_t kob_run_base = KOB_RUN_BASE;
+constexpr uint8_t kob_end_of_strip = KOB_END;
+
 // Equal pixels a literal may hold in a row; one more is better as a run.
 constexpr uint32_t kob_literal_max_repeat = 5;
 
 // The strip buffer's size; the longest strip of 255 rows takes 385 bytes.
 constexpr uint32_t kob_strip_capacity = 784;
 
-// The longest strip a reader can meet within the rules: a one-pixel literal
-// (3 bytes) for every row, then the terminator; and so the longest file.
-constexpr uint32_t kob_max_strip_size = 3 * kob_max_height + 1;
+// The longest strip within the rules, and so the longest file.
+constexpr uint32_t kob_max_strip_size = KOB_MAX_STRIP_SIZE;
 constexpr uint32_t kob_max_file_size = kob_header_size + kob_max_width * kob_max_strip_size;
 
 // The strip of the column last encoded, reused for every column.

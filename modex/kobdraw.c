@@ -1,0 +1,136 @@
+/* Drawing checked KOB sprites on Mode X, plane by plane.
+ *
+ * Every call passes its arguments at their declared types: with bcc -ansi the
+ * prototypes are gone, and nothing widens an int to a long on the way. */
+#include "kob.h"
+#include "kobseam.h"
+
+void kob_target_init(struct kob_target *target, unsigned page) {
+  target->page = page;
+  target->pitch = KOB_SCREEN_PITCH;
+  target->left = 0;
+  target->top = 0;
+  target->right = KOB_SCREEN_WIDTH;
+  target->bottom = KOB_SCREEN_HEIGHT;
+  target->mask = 0;
+}
+
+/* The part of a sprite at (x, y) inside the clip rectangle: columns
+ * first_column to end_column - 1, rows first_row to end_row - 1. */
+struct kob_view {
+  unsigned first_column, end_column;
+  unsigned first_row, end_row;
+};
+
+/* Clips one axis: the sprite's `size` pixels from `at`, against `low` to
+ * `high` (exclusive, and never left of 0); false when nothing remains.
+ * In longs, so that far-off positions cannot overflow a 16-bit int. */
+static int clip_axis(int at, unsigned size, int low, int high, unsigned *first, unsigned *end) {
+  long from = (long)(low > 0 ? low : 0) - at;
+  long to = (long)high - at;
+  if (from < 0) from = 0;
+  if (to > (long)size) to = size;
+  if (from >= to) return 0;
+  *first = (unsigned)from;
+  *end = (unsigned)to;
+  return 1;
+}
+
+static int clip(const struct kob_target *target, unsigned width, unsigned height, int x, int y, struct kob_view *view) {
+  return clip_axis(x, width, target->left, target->right, &view->first_column, &view->end_column) &&
+         clip_axis(y, height, target->top, target->bottom, &view->first_row, &view->end_row);
+}
+
+static void select_plane(struct kob_target *target, long screen_x) {
+  unsigned mask = 1u << (unsigned)(screen_x & 3L);
+  if (target->mask == mask) return;
+  KOB_SELECT_PLANES(mask);
+  target->mask = mask;
+}
+
+/* The video offset of the column's row 0; the row may lie above the page, so
+ * the sum wraps as unsigned arithmetic does and comes right again for every
+ * visible row. */
+static unsigned column_origin(const struct kob_target *target, long screen_x, int y) {
+  return (unsigned)((long)target->page + (long)y * (long)target->pitch + screen_x / 4);
+}
+
+/* Draws rows first_row to end_row - 1 of a checked strip. Records above the
+ * window are passed over by their counts alone; the walk stops at the first
+ * record below it. */
+static void draw_rows(const unsigned char *record, unsigned origin, unsigned pitch, unsigned first_row,
+                      unsigned end_row) {
+  unsigned row = 0;
+  for (;;) {
+    unsigned control = record[0];
+    unsigned first, end, at;
+    if (control == KOB_END) return;
+    row += record[1];
+    if (row >= end_row) return;
+    first = row > first_row ? row : first_row;
+    if (control < KOB_RUN_BASE) {
+      const unsigned char *pixel = record + 2 + (first - row);
+      row += control;
+      record += 2 + control;
+      end = row < end_row ? row : end_row;
+      for (at = origin + first * pitch; first < end; ++first, at += pitch) KOB_STORE(at, *pixel++);
+    } else {
+      unsigned colour = record[2];
+      row += control - KOB_RUN_BASE;
+      record += 3;
+      end = row < end_row ? row : end_row;
+      for (at = origin + first * pitch; first < end; ++first, at += pitch) KOB_STORE(at, colour);
+    }
+  }
+}
+
+void kob_draw(struct kob_target *target, const struct kob_sprite *sprite, int x, int y) {
+  struct kob_view view;
+  unsigned plane, column;
+  if (!clip(target, sprite->width, sprite->height, x, y, &view)) return;
+  for (plane = 0; plane < 4 && view.first_column + plane < view.end_column; ++plane) {
+    column = view.first_column + plane;
+    select_plane(target, (long)x + (long)column);
+    for (; column < view.end_column; column += 4) {
+      draw_rows(sprite->data + sprite->strip[column], column_origin(target, (long)x + (long)column, y), target->pitch,
+                view.first_row, view.end_row);
+    }
+  }
+}
+
+void kob_draw_strip(struct kob_target *target, const unsigned char *strip, unsigned height, int x, int y) {
+  struct kob_view view;
+  if (!clip(target, 1, height, x, y, &view)) return;
+  select_plane(target, (long)x);
+  draw_rows(strip, column_origin(target, (long)x, y), target->pitch, view.first_row, view.end_row);
+}
+
+#ifdef KOB_BCC_SEAM
+/* clang-format off */
+/* bcc passes arguments on the stack, the first at [sp+2], and lets a routine
+ * use ax, bx, cx and dx freely. */
+void kob_bcc_select(unsigned mask) {
+#asm
+  mov bx,sp
+  mov ah,[bx+2]
+  mov al,#2
+  mov dx,#0x3C4
+  out dx,ax
+#endasm
+}
+
+void kob_bcc_store(unsigned offset, unsigned value) {
+#asm
+  mov bx,sp
+  mov al,[bx+4]
+  mov bx,[bx+2]
+  push es
+  mov dx,#0xA000
+  mov es,dx
+  seg es
+  mov [bx],al
+  pop es
+#endasm
+}
+/* clang-format on */
+#endif

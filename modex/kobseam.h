@@ -1,0 +1,68 @@
+/* The platform seam: the only two ways kob.c touches the VGA.
+ *
+ *   KOB_SELECT_PLANES(mask)   write the Sequencer Map Mask (port 3C4h,
+ *                             index 2): bit p enables plane p
+ *   KOB_STORE(offset, value)  store one byte at `offset` of video memory
+ *                             (segment A000h) in the selected planes
+ *
+ * Define both before compiling kob.c to use your own (an engine that keeps
+ * video memory behind a pointer of its own, for instance). Otherwise the
+ * compiler picks one of the defaults below. The project itself builds and
+ * tests only the host model (gcc, clang) and dev86 bcc (in DOSBox); the
+ * others follow each compiler's documented library.
+ */
+#ifndef KOBSEAM_H
+#define KOBSEAM_H
+
+#if defined(KOB_SELECT_PLANES) && defined(KOB_STORE)
+/* the engine's own */
+
+#elif defined(KOB_HOST_MODEL)
+/* The in-memory VGA of vgamodel.c, for tests on the build machine. */
+#include "vgamodel.h"
+#define KOB_SELECT_PLANES(mask) vga_model_select(mask)
+#define KOB_STORE(offset, value) vga_model_store(offset, value)
+
+#elif defined(__BCC__) && defined(__MSDOS__)
+/* dev86 bcc, small .COM model: two tiny assembly routines in kob.c. */
+void kob_bcc_select(unsigned mask);
+void kob_bcc_store(unsigned offset, unsigned value);
+#define KOB_SELECT_PLANES(mask) kob_bcc_select(mask)
+#define KOB_STORE(offset, value) kob_bcc_store(offset, value)
+#define KOB_BCC_SEAM
+
+#elif defined(__TURBOC__) || defined(__BORLANDC__)
+#include <dos.h>
+#define KOB_SELECT_PLANES(mask) outport(0x3C4, ((unsigned)(mask) << 8) | 2)
+#define KOB_STORE(offset, value) (*(unsigned char far *)MK_FP(0xA000, (offset)) = (unsigned char)(value))
+
+#elif defined(__WATCOMC__) && defined(__386__)
+/* 32-bit flat model under a DOS extender: video memory at linear A0000h. */
+#include <conio.h>
+#define KOB_SELECT_PLANES(mask) outpw(0x3C4, ((unsigned)(mask) << 8) | 2)
+#define KOB_STORE(offset, value) (((unsigned char *)0xA0000)[(unsigned)(offset)] = (unsigned char)(value))
+
+#elif defined(__WATCOMC__)
+#include <conio.h>
+#include <i86.h>
+#define KOB_SELECT_PLANES(mask) outpw(0x3C4, ((unsigned)(mask) << 8) | 2)
+#define KOB_STORE(offset, value) (*(unsigned char __far *)MK_FP(0xA000, (offset)) = (unsigned char)(value))
+
+#elif defined(__DJGPP__)
+#include <go32.h>
+#include <pc.h>
+#include <sys/farptr.h>
+#define KOB_SELECT_PLANES(mask) outportw(0x3C4, ((unsigned)(mask) << 8) | 2)
+#define KOB_STORE(offset, value) _farpokeb(_dos_ds, 0xA0000UL + (unsigned)(offset), (unsigned char)(value))
+
+#elif defined(_MSC_VER) || defined(M_I86)
+/* Microsoft C and QuickC, 16-bit. */
+#include <conio.h>
+#define KOB_SELECT_PLANES(mask) outpw(0x3C4, ((unsigned)(mask) << 8) | 2)
+#define KOB_STORE(offset, value) (*(unsigned char _far *)(0xA0000000UL + (unsigned)(offset)) = (unsigned char)(value))
+
+#else
+#error "kobseam.h: define KOB_SELECT_PLANES and KOB_STORE for this compiler"
+#endif
+
+#endif
