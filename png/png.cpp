@@ -1,0 +1,186 @@
+#include "png/png.h"
+
+#include <dlfcn.h>
+#include <spng.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "io.h"
+#include "options.h"
+#include "pcx/pcx.h"
+#include "sprite/sprite.h"
+
+const char* png_library = "libspng.so.0";
+uint8_t src_png_palette[png_palette_size];
+
+// libspng's functions, looked up when the first PNG arrives: linking the
+// library would cost every run, PCX runs included, its start-up.
+static struct {
+  decltype(&spng_ctx_new) ctx_new;
+  decltype(&spng_ctx_free) ctx_free;
+  decltype(&spng_set_crc_action) set_crc_action;
+  decltype(&spng_set_chunk_limits) set_chunk_limits;
+  decltype(&spng_set_png_buffer) set_png_buffer;
+  decltype(&spng_get_ihdr) get_ihdr;
+  decltype(&spng_get_plte) get_plte;
+  decltype(&spng_get_trns) get_trns;
+  decltype(&spng_decoded_image_size) decoded_image_size;
+  decltype(&spng_decode_image) decode_image;
+  decltype(&spng_decode_chunks) decode_chunks;
+  decltype(&spng_strerror) strerror;
+} spng;
+
+static bool load_spng() {
+  static bool loaded;
+  if (loaded) return true;
+  void* library = dlopen(png_library, RTLD_LAZY | RTLD_LOCAL);
+  if (!library) return fail("Cannot read PNG without libspng (Debian package libspng0): %s\n", dlerror());
+  struct Symbol {
+    const char* name;
+    void* slot;
+  };
+  const Symbol symbols[] = {{"spng_ctx_new", &spng.ctx_new},
+                            {"spng_ctx_free", &spng.ctx_free},
+                            {"spng_set_crc_action", &spng.set_crc_action},
+                            {"spng_set_chunk_limits", &spng.set_chunk_limits},
+                            {"spng_set_png_buffer", &spng.set_png_buffer},
+                            {"spng_get_ihdr", &spng.get_ihdr},
+                            {"spng_get_plte", &spng.get_plte},
+                            {"spng_get_trns", &spng.get_trns},
+                            {"spng_decoded_image_size", &spng.decoded_image_size},
+                            {"spng_decode_image", &spng.decode_image},
+                            {"spng_decode_chunks", &spng.decode_chunks},
+                            {"spng_strerror", &spng.strerror}};
+  for (const Symbol& symbol : symbols) {
+    void* function = dlsym(library, symbol.name);
+    if (!function) return fail("Cannot read PNG: %s has no %s, it is too old\n", png_library, symbol.name);
+    memcpy(symbol.slot, &function, sizeof function);
+  }
+  loaded = true;
+  return true;
+}
+
+bool input_is_png(const char* path) {
+  int fd = open_input(path);
+  if (fd < 0) return false;
+  uint8_t head[png_signature_size];
+  bool png = pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+             memcmp(head, png_signature, sizeof head) == 0;
+  close(fd);
+  return png;
+}
+
+static bool damaged(const char* path, int error) {
+  const char* why = error == SPNG_IO_EOF ? "the file ends too early" : spng.strerror(error);
+  return fail("Damaged PNG '%s': %s\n", path, why);
+}
+
+static void keep_palette(const spng_plte& plte) {
+  memset(src_png_palette, 0, sizeof src_png_palette);
+  for (uint32_t i = 0; i < plte.n_entries; ++i) {
+    src_png_palette[3 * i] = plte.entries[i].red;
+    src_png_palette[3 * i + 1] = plte.entries[i].green;
+    src_png_palette[3 * i + 2] = plte.entries[i].blue;
+  }
+}
+
+// Indexed-colour editors save their transparent index as the one entry of
+// alpha 0; with several such entries (or none) none of them is chosen.
+static void take_transparent_index(const spng_trns& trns) {
+  uint32_t transparent_entries = 0;
+  uint32_t index = 0;
+  for (uint32_t i = 0; i < trns.n_type3_entries; ++i) {
+    if (trns.type3_alpha[i] != png_fully_transparent) continue;
+    ++transparent_entries;
+    index = i;
+  }
+  if (transparent_entries == 1 && !transparent_color_given) transparent_color = static_cast<uint8_t>(index);
+}
+
+// Spreads rows of packed sub-byte indices, high bits first, one per byte.
+static void unpack_rows(const uint8_t* packed, uint8_t* pixels, uint32_t width, uint32_t height, uint32_t depth) {
+  const size_t row_size = (static_cast<size_t>(width) * depth + 7) / 8;
+  const uint32_t mask = (1u << depth) - 1;
+  for (uint32_t y = 0; y < height; ++y, packed += row_size) {
+    for (uint32_t x = 0, bit = 0; x < width; ++x, bit += depth) {
+      *pixels++ = static_cast<uint8_t>(packed[bit / 8] >> (8 - depth - bit % 8) & mask);
+    }
+  }
+}
+
+// Decodes the image data to one index per byte into `pixels`; libspng gives
+// the image de-interlaced in the file's own bit depth.
+static int decode_indices(spng_ctx* ctx, const spng_ihdr& ihdr, uint8_t* pixels) {
+  size_t packed_size;
+  int error = spng.decoded_image_size(ctx, SPNG_FMT_PNG, &packed_size);
+  if (error) return error;
+  if (ihdr.bit_depth == png_max_bit_depth) return spng.decode_image(ctx, pixels, packed_size, SPNG_FMT_PNG, 0);
+  uint8_t* packed = static_cast<uint8_t*>(malloc(packed_size));
+  if (!packed) return SPNG_EMEM;
+  error = spng.decode_image(ctx, packed, packed_size, SPNG_FMT_PNG, 0);
+  if (!error) unpack_rows(packed, pixels, ihdr.width, ihdr.height, ihdr.bit_depth);
+  free(packed);
+  return error;
+}
+
+static void set_geometry(const spng_ihdr& ihdr) {
+  src_pcx_width = src_pcx_stride = out_strips = ihdr.width;
+  src_pcx_height = ihdr.height;
+  out_strip_height = ihdr.height < max_strip_height ? ihdr.height : max_strip_height;
+}
+
+// Everything is checked and decoded, to the end of the file, before any
+// value of the run changes, so that a damaged file leaves nothing behind.
+static bool decode_png(spng_ctx* ctx, const char* path, const uint8_t* file, uint32_t size) {
+  spng.set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR);
+  spng.set_chunk_limits(ctx, png_max_file_size, png_chunk_cache_limit);
+  spng.set_png_buffer(ctx, file, size);
+  spng_ihdr ihdr;
+  int error = spng.get_ihdr(ctx, &ihdr);
+  if (error) return damaged(path, error);
+  if (ihdr.color_type != png_colour_type_indexed) {
+    return fail("PNG '%s' is not indexed: save it with a palette (indexed colour, 256 colours at most)\n", path);
+  }
+  if (!check_image_size("PNG", ihdr.width, ihdr.height)) return false;
+  spng_plte plte;
+  error = spng.get_plte(ctx, &plte);
+  if (error) return damaged(path, error);
+  spng_trns trns;
+  error = spng.get_trns(ctx, &trns);
+  if (error == SPNG_ECHUNKAVAIL) trns.n_type3_entries = 0;
+  else if (error) return damaged(path, error);
+  uint8_t* pixels = static_cast<uint8_t*>(malloc(static_cast<size_t>(ihdr.width) * ihdr.height));
+  if (!pixels) return fail("Cannot allocate decode buffer\n");
+  error = decode_indices(ctx, ihdr, pixels);
+  if (!error) error = spng.decode_chunks(ctx);  // the rest of the file, to IEND
+  if (error) {
+    free(pixels);
+    return damaged(path, error);
+  }
+  src_pcx = pixels;
+  set_geometry(ihdr);
+  keep_palette(plte);
+  take_transparent_index(trns);
+  return true;
+}
+
+bool read_src_png(const char* path) {
+  uint32_t size;
+  off_t length;
+  uint8_t* file = load_file(path, "source", png_max_file_size, &size, &length);
+  if (!file) return false;
+  bool decoded = false;
+  if (length > static_cast<off_t>(png_max_file_size)) {
+    fail("PNG '%s' is larger than the 256 MiB this reader takes\n", path);
+  } else if (load_spng()) {
+    spng_ctx* ctx = spng.ctx_new(0);
+    decoded = ctx ? decode_png(ctx, path, file, size) : fail("Cannot allocate memory for decoding PNG\n");
+    if (ctx) spng.ctx_free(ctx);
+  }
+  free(file);
+  return decoded;
+}
+
+bool write_png_palette(const char* path) { return write_file(path, src_png_palette, png_palette_size); }
