@@ -43,10 +43,8 @@ static bool read_pcx() {
 }
 
 int main(int argc, char** argv) {
-  static const PathOption options[] = {{"i", &input_path, true},
-                                       {"o", &output_path, true},
-                                       {"p", &palette_path, false},
-                                       {"grid", &grid_text, false}};
+  static const PathOption options[] = {
+      {"i", &input_path, true}, {"o", &output_path, true}, {"p", &palette_path, false}, {"grid", &grid_text, false}};
   if (!parse_options(argc, argv, options, sizeof options / sizeof options[0], help)) return 1;
   if (grid_text && !set_grid(grid_text)) return 1;
   if (grid_text && !check_cell_name(output_path)) return 1;

@@ -12,7 +12,6 @@
 #include "pcx/pcx.h"
 #include "sprite/sprite.h"
 
-const char* png_library = "libspng.so.0";
 uint8_t src_png_palette[png_palette_size];
 
 // libspng's functions, looked up when the first PNG arrives: linking the
@@ -28,6 +27,8 @@ static struct {
   decltype(&spng_get_trns) get_trns;
   decltype(&spng_decoded_image_size) decoded_image_size;
   decltype(&spng_decode_image) decode_image;
+  decltype(&spng_get_row_info) get_row_info;
+  decltype(&spng_decode_scanline) decode_scanline;
   decltype(&spng_decode_chunks) decode_chunks;
   decltype(&spng_strerror) strerror;
 } spng;
@@ -51,6 +52,8 @@ static bool load_spng() {
                             {"spng_get_trns", &spng.get_trns},
                             {"spng_decoded_image_size", &spng.decoded_image_size},
                             {"spng_decode_image", &spng.decode_image},
+                            {"spng_get_row_info", &spng.get_row_info},
+                            {"spng_decode_scanline", &spng.decode_scanline},
                             {"spng_decode_chunks", &spng.decode_chunks},
                             {"spng_strerror", &spng.strerror}};
   for (const Symbol& symbol : symbols) {
@@ -99,30 +102,42 @@ static void take_transparent_index(const spng_trns& trns) {
   if (transparent_entries == 1 && !transparent_color_given) transparent_color = static_cast<uint8_t>(index);
 }
 
-// Spreads rows of packed sub-byte indices, high bits first, one per byte.
-static void unpack_rows(const uint8_t* packed, uint8_t* pixels, uint32_t width, uint32_t height, uint32_t depth) {
-  const size_t row_size = (static_cast<size_t>(width) * depth + 7) / 8;
+// Puts the indices of one decoded scanline, packed high bits first, where
+// its pass puts them in the image.
+static void place_scanline(const uint8_t* line, const spng_row_info& row, const spng_ihdr& ihdr, uint8_t* pixels) {
+  const PngPass& pass = ihdr.interlace_method == png_interlace_adam7 ? png_adam7_passes[row.pass] : png_whole_image;
+  const uint32_t depth = ihdr.bit_depth;
   const uint32_t mask = (1u << depth) - 1;
-  for (uint32_t y = 0; y < height; ++y, packed += row_size) {
-    for (uint32_t x = 0, bit = 0; x < width; ++x, bit += depth) {
-      *pixels++ = static_cast<uint8_t>(packed[bit / 8] >> (8 - depth - bit % 8) & mask);
-    }
+  uint8_t* out = pixels + static_cast<size_t>(row.row_num) * ihdr.width;
+  for (uint32_t x = pass.x0, bit = 0; x < ihdr.width; x += pass.dx, bit += depth) {
+    out[x] = static_cast<uint8_t>(line[bit / 8] >> (8 - depth - bit % 8) & mask);
   }
 }
 
-// Decodes the image data to one index per byte into `pixels`; libspng gives
-// the image de-interlaced in the file's own bit depth.
+// Decodes the image data to one index per byte into `pixels`, scanline by
+// scanline in the file's own bit depth, so that one small line buffer serves
+// every depth and interlacing. (libspng's whole-image de-interlacing ORs
+// sub-byte pixels into its output, which would have to be zeroed first.) An
+// 8-bit image that is not interlaced is decoded straight into place.
 static int decode_indices(spng_ctx* ctx, const spng_ihdr& ihdr, uint8_t* pixels) {
-  size_t packed_size;
-  int error = spng.decoded_image_size(ctx, SPNG_FMT_PNG, &packed_size);
+  size_t image_size;
+  int error = spng.decoded_image_size(ctx, SPNG_FMT_PNG, &image_size);
+  if (!error) error = spng.decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE);
   if (error) return error;
-  if (ihdr.bit_depth == png_max_bit_depth) return spng.decode_image(ctx, pixels, packed_size, SPNG_FMT_PNG, 0);
-  uint8_t* packed = static_cast<uint8_t*>(malloc(packed_size));
-  if (!packed) return SPNG_EMEM;
-  error = spng.decode_image(ctx, packed, packed_size, SPNG_FMT_PNG, 0);
-  if (!error) unpack_rows(packed, pixels, ihdr.width, ihdr.height, ihdr.bit_depth);
-  free(packed);
-  return error;
+  const size_t line_size = image_size / ihdr.height;
+  const bool in_place = ihdr.bit_depth == png_max_bit_depth && ihdr.interlace_method != png_interlace_adam7;
+  uint8_t* line = static_cast<uint8_t*>(malloc(line_size));
+  if (!line) return SPNG_EMEM;
+  spng_row_info row;
+  while ((error = spng.get_row_info(ctx, &row)) == 0) {
+    uint8_t* into = in_place ? pixels + static_cast<size_t>(row.row_num) * ihdr.width : line;
+    error = spng.decode_scanline(ctx, into, line_size);
+    if (error && error != SPNG_EOI) break;
+    if (!in_place) place_scanline(line, row, ihdr, pixels);
+    if (error) break;
+  }
+  free(line);
+  return error == SPNG_EOI ? 0 : error;
 }
 
 static void set_geometry(const spng_ihdr& ihdr) {
@@ -149,8 +164,10 @@ static bool decode_png(spng_ctx* ctx, const char* path, const uint8_t* file, uin
   if (error) return damaged(path, error);
   spng_trns trns;
   error = spng.get_trns(ctx, &trns);
-  if (error == SPNG_ECHUNKAVAIL) trns.n_type3_entries = 0;
-  else if (error) return damaged(path, error);
+  if (error == SPNG_ECHUNKAVAIL)
+    trns.n_type3_entries = 0;
+  else if (error)
+    return damaged(path, error);
   uint8_t* pixels = static_cast<uint8_t*>(malloc(static_cast<size_t>(ihdr.width) * ihdr.height));
   if (!pixels) return fail("Cannot allocate decode buffer\n");
   error = decode_indices(ctx, ihdr, pixels);
@@ -158,6 +175,11 @@ static bool decode_png(spng_ctx* ctx, const char* path, const uint8_t* file, uin
   if (error) {
     free(pixels);
     return damaged(path, error);
+  }
+  // libspng does not miss a cut IEND, but takes one whose CRC is cut off.
+  if (size < png_iend_size || memcmp(file + size - png_iend_size, png_iend, png_iend_size) != 0) {
+    free(pixels);
+    return fail("Damaged PNG '%s': the file does not end with IEND, it may be cut short\n", path);
   }
   src_pcx = pixels;
   set_geometry(ihdr);

@@ -16,12 +16,15 @@
 //         are allowed in the image and kept as they are
 //   tRNS  an alpha value for each of the first entries (others are opaque);
 //         one entry of alpha 0 marks the image's transparent index
-//   IDAT  the zlib-compressed, filtered rows; sub-byte pixels are packed from
-//         the high bits of each byte down
+//   IDAT  the zlib-compressed, filtered scanlines; sub-byte pixels are packed
+//         from the high bits of each byte down. An interlaced (Adam7) image
+//         is stored as seven reduced images, the passes, each pass a grid of
+//         every dx-th pixel of every dy-th row from (x0, y0)
 //   IEND  the end
 //
 // Every chunk's CRC is checked, ancillary chunks included, and the file must
-// run to IEND: a damaged file is refused before anything is written.
+// end with the IEND chunk: a damaged or cut file is refused before anything
+// is written.
 #pragma once
 
 #include <cstddef>
@@ -29,9 +32,19 @@
 
 constexpr uint32_t png_signature_size = 8;
 constexpr uint8_t png_signature[png_signature_size] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+// IEND is always the same 12 bytes: length 0, type, CRC.
+constexpr uint32_t png_iend_size = 4 + 4 + 4;
+constexpr uint8_t png_iend[png_iend_size] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
 constexpr uint8_t png_colour_type_indexed = 3;
 constexpr uint8_t png_max_bit_depth = 8;  // depths 1, 2, 4 and 8 pack into a byte
 constexpr uint8_t png_fully_transparent = 0;
+constexpr uint8_t png_interlace_adam7 = 1;
+struct PngPass {
+  uint32_t x0, y0, dx, dy;
+};
+constexpr PngPass png_adam7_passes[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                         {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+constexpr PngPass png_whole_image = {0, 0, 1, 1};  // the one pass of an image not interlaced
 constexpr uint32_t png_palette_entries = 256;
 constexpr uint32_t png_palette_size = png_palette_entries * 3;  // the palette file: 768 bytes
 
@@ -42,7 +55,7 @@ constexpr uint32_t png_max_file_size = 256u << 20;
 constexpr size_t png_chunk_cache_limit = 64u << 20;
 
 // The shared library that decodes PNG images, opened on the first PNG.
-extern const char* png_library;
+constexpr char png_library[] = "libspng.so.0";
 
 // The palette of the last PNG read: PLTE's entries, zero beyond its count.
 extern uint8_t src_png_palette[png_palette_size];
