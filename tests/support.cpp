@@ -34,10 +34,10 @@ const std::string& scratch_dir() {
   }();
   static const bool removed_at_exit = [] {
     return atexit([] {
-             // Make the read-only and locked rows removable again, then remove all.
-             std::string command = "chmod -R u+rwx '" + dir + "' && rm -rf '" + dir + "'";
-             if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", dir.c_str());
-           }) == 0;
+      // Make the read-only and locked rows removable again, then remove all.
+      std::string command = "chmod -R u+rwx '" + dir + "' && rm -rf '" + dir + "'";
+      if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", dir.c_str());
+    }) == 0;
   }();
   (void)removed_at_exit;
   return dir;
