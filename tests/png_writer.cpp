@@ -71,6 +71,7 @@ Bytes build_png(const Png& png) {
                png.alpha.empty() ? Bytes{} : png_chunk("tRNS", png.alpha),
                png.before_idat,
                png_chunk("IDAT", compressed),
+               png.after_idat,
                png_chunk("IEND", {})});
 }
 

@@ -16,6 +16,7 @@ struct Png {
   Bytes palette;      // PLTE's data, written when not empty
   Bytes alpha;        // tRNS's data, written when not empty
   Bytes before_idat;  // chunks, written as given after PLTE and tRNS
+  Bytes after_idat;   // chunks, written as given between IDAT and IEND
 };
 
 // A chunk: length, type, data, CRC.
@@ -25,7 +26,8 @@ Bytes png_chunk(const std::string& type, const Bytes& data);
 // before compression.
 Bytes png_raw_data(const Png& png);
 
-// The whole file: signature, IHDR, PLTE, tRNS, extra chunks, one IDAT, IEND.
+// The whole file: signature, IHDR, PLTE, tRNS, extra chunks, one IDAT, extra
+// chunks, IEND.
 Bytes build_png(const Png& png);
 
 // Palette data of `count` entries taken from test_palette().

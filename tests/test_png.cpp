@@ -62,6 +62,7 @@ TEST(Png, SameSpriteAndPaletteAsPcx) {
         png.pixels = random_indices(rng, size.width * size.height, depth);
         uint32_t entries = (1u << depth) / 2 + 1;
         png.palette = png_palette(entries);
+        if (interlaced) png.after_idat = png_chunk("tEXt", bytes_of(std::string("Comment\0after the image", 23)));
         std::copy(png.palette.begin(), png.palette.begin() + 3, png.palette.begin() + 3);  // 0 and 1 alike
         write_bytes(png_path, build_png(png));
         write_bytes(pcx_path, build_pcx(pcx_of(png.pixels, size.width, size.height, size.width)));
@@ -257,6 +258,9 @@ TEST(Png, RefusedAndDamaged) {
       {"bad IEND CRC", flipped(valid, valid.size() - 1), damaged},
       {"bad ancillary CRC",
        png_with([](Png& p) { p.before_idat = flipped(png_chunk("tEXt", bytes_of(std::string("Title\0x", 7))), 15); }),
+       damaged},
+      {"bad CRC after IDAT",
+       png_with([](Png& p) { p.after_idat = flipped(png_chunk("tEXt", bytes_of(std::string("Title\0x", 7))), 15); }),
        damaged},
       {"bad zlib stream", png_with_data({0x78, 0x9c, 0xff, 0xff, 0xff, 0xff}), damaged},
       {"zlib stream short of the rows", png_with_data(compressed(two_rows)), damaged},

@@ -40,10 +40,18 @@ for y in range(h):
         rows += bytes(((x * 15 // (w - 1)) * 17, (y * 7 // (h - 1)) * 36, 200 if (x // 8 + y // 8) % 2 else 40))
 open(sys.argv[1] + '/src.ppm', 'wb').write(b'P6 %d %d 255\n' % (w, h) + rows)
 PY
-convert "$work/src.ppm" -colors 200 -interlace PNG PNG8:imagemagick-interlaced-37x23.png
-convert "$work/src.ppm" -colors 200 PNG8:imagemagick-37x23.png
-convert "$work/src.ppm" -colors 16 -interlace PNG -define png:bit-depth=4 PNG8:imagemagick-4bit-interlaced-37x23.png
-convert "$work/src.ppm" -colors 4 -interlace PNG -define png:bit-depth=2 PNG8:imagemagick-2bit-interlaced-37x23.png
+convert "$work/src.ppm" +set date:create +set date:modify -define png:exclude-chunk=time -colors 200 -interlace PNG PNG8:imagemagick-interlaced-37x23.png
+convert "$work/src.ppm" +set date:create +set date:modify -define png:exclude-chunk=time -colors 200 PNG8:imagemagick-37x23.png
+convert "$work/src.ppm" +set date:create +set date:modify -define png:exclude-chunk=time -colors 16 -interlace PNG -define png:bit-depth=4 PNG8:imagemagick-4bit-interlaced-37x23.png
+convert "$work/src.ppm" +set date:create +set date:modify -define png:exclude-chunk=time -colors 4 -interlace PNG -define png:bit-depth=2 PNG8:imagemagick-2bit-interlaced-37x23.png
+
+# For the memory checker: a good file with one byte of its image data
+# flipped, which only the IDAT CRC after the decoded image gives away.
+/usr/bin/python3 - <<'PY'
+data = bytearray(open('pillow-8bit-61x40.png', 'rb').read())
+data[data.index(b'IDAT') + 100] ^= 0x01
+open('../damaged-idat.png', 'wb').write(data)
+PY
 
 for png in *.png; do
   /usr/bin/python3 - "$png" <<'PY'
