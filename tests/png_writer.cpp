@@ -21,13 +21,11 @@ void append_pass(const Png& png, const Pass& pass, Bytes& raw) {
   if (pass.x0 >= png.width || pass.y0 >= png.height) return;
   for (uint32_t y = pass.y0; y < png.height; y += pass.dy) {
     raw.push_back(0);
-    uint32_t bits = 0, acc = 0;
+    uint32_t bits = 0, acc = 0;  // bits not yet written, in the low end of acc
     for (uint32_t x = pass.x0; x < png.width; x += pass.dx) {
       acc = acc << png.depth | png.pixels[y * png.width + x];
-      if ((bits += png.depth) == 8) {
-        raw.push_back(static_cast<uint8_t>(acc));
-        bits = acc = 0;
-      }
+      for (bits += png.depth; bits >= 8; bits -= 8) raw.push_back(static_cast<uint8_t>(acc >> (bits - 8)));
+      acc &= (1u << bits) - 1;
     }
     if (bits > 0) raw.push_back(static_cast<uint8_t>(acc << (8 - bits)));
   }
