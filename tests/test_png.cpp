@@ -290,6 +290,18 @@ TEST(Png, RefusedAndDamaged) {
   }
 }
 
+// A file too large to be a sprite sheet's PNG is refused whole.
+TEST(Png, HugeFile) {
+  std::string in = scratch_path("huge.png"), out = scratch_path("huge.kob");
+  write_bytes(in, build_png(valid_png(4, 3)));
+  ASSERT_EQ(truncate(in.c_str(), off_t{1} << 32), 0);
+  ToolRun run = run_tool({"-i", in, "-o", out});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "PNG '" + in + "' is larger than the 256 MiB this reader takes\n");
+  EXPECT_FALSE(file_exists(out));
+  unlink(in.c_str());
+}
+
 // Without a usable libspng a PNG gets one line naming it; a PCX never
 // needs it.
 TEST(Png, WithoutLibspng) {
