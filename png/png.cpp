@@ -146,6 +146,39 @@ static void set_geometry(const spng_ihdr& ihdr) {
   out_strip_height = ihdr.height < max_strip_height ? ihdr.height : max_strip_height;
 }
 
+// Reads and checks the chunks that come before the image data.
+static bool read_chunks_before_image(spng_ctx* ctx, const char* path, spng_ihdr* ihdr, spng_plte* plte,
+                                     spng_trns* trns) {
+  int error = spng.get_ihdr(ctx, ihdr);
+  if (error) return damaged(path, error);
+  if (ihdr->color_type != png_colour_type_indexed) {
+    return fail("PNG '%s' is not indexed: save it with a palette (indexed colour, 256 colours at most)\n", path);
+  }
+  if (!check_image_size("PNG", ihdr->width, ihdr->height)) return false;
+  error = spng.get_plte(ctx, plte);
+  if (error) return damaged(path, error);
+  error = spng.get_trns(ctx, trns);
+  if (error == SPNG_ECHUNKAVAIL) {
+    trns->n_type3_entries = 0;  // no tRNS: every entry is opaque
+    return true;
+  }
+  if (error) return damaged(path, error);
+  return true;
+}
+
+// Decodes the image into `pixels` and reads the rest of the file, to its end.
+static bool decode_to_end(spng_ctx* ctx, const char* path, const spng_ihdr& ihdr, const uint8_t* file, uint32_t size,
+                          uint8_t* pixels) {
+  int error = decode_indices(ctx, ihdr, pixels);
+  if (!error) error = spng.decode_chunks(ctx);  // the chunks after the image, to IEND
+  if (error) return damaged(path, error);
+  // libspng notices a file cut before IEND's CRC, but not one cut inside it.
+  if (size < png_iend_size || memcmp(file + size - png_iend_size, png_iend, png_iend_size) != 0) {
+    return fail("Damaged PNG '%s': the file does not end with IEND, it may be cut short\n", path);
+  }
+  return true;
+}
+
 // Everything is checked and decoded, to the end of the file, before any
 // value of the run changes, so that a damaged file leaves nothing behind.
 static bool decode_png(spng_ctx* ctx, const char* path, const uint8_t* file, uint32_t size) {
@@ -153,33 +186,14 @@ static bool decode_png(spng_ctx* ctx, const char* path, const uint8_t* file, uin
   spng.set_chunk_limits(ctx, png_max_file_size, png_chunk_cache_limit);
   spng.set_png_buffer(ctx, file, size);
   spng_ihdr ihdr;
-  int error = spng.get_ihdr(ctx, &ihdr);
-  if (error) return damaged(path, error);
-  if (ihdr.color_type != png_colour_type_indexed) {
-    return fail("PNG '%s' is not indexed: save it with a palette (indexed colour, 256 colours at most)\n", path);
-  }
-  if (!check_image_size("PNG", ihdr.width, ihdr.height)) return false;
   spng_plte plte;
-  error = spng.get_plte(ctx, &plte);
-  if (error) return damaged(path, error);
   spng_trns trns;
-  error = spng.get_trns(ctx, &trns);
-  if (error == SPNG_ECHUNKAVAIL)
-    trns.n_type3_entries = 0;
-  else if (error)
-    return damaged(path, error);
+  if (!read_chunks_before_image(ctx, path, &ihdr, &plte, &trns)) return false;
   uint8_t* pixels = static_cast<uint8_t*>(malloc(static_cast<size_t>(ihdr.width) * ihdr.height));
   if (!pixels) return fail("Cannot allocate decode buffer\n");
-  error = decode_indices(ctx, ihdr, pixels);
-  if (!error) error = spng.decode_chunks(ctx);  // the rest of the file, to IEND
-  if (error) {
+  if (!decode_to_end(ctx, path, ihdr, file, size, pixels)) {
     free(pixels);
-    return damaged(path, error);
-  }
-  // libspng does not miss a cut IEND, but takes one whose CRC is cut off.
-  if (size < png_iend_size || memcmp(file + size - png_iend_size, png_iend, png_iend_size) != 0) {
-    free(pixels);
-    return fail("Damaged PNG '%s': the file does not end with IEND, it may be cut short\n", path);
+    return false;
   }
   src_pcx = pixels;
   set_geometry(ihdr);
