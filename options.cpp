@@ -6,6 +6,7 @@
 #include "io.h"
 
 uint8_t transparent_color;
+bool transparent_color_given;
 
 static const char** path_setting(const char* name, const PathOption* options, size_t option_count) {
   for (size_t i = 0; i < option_count; ++i) {
@@ -27,7 +28,9 @@ bool parse_options(int argc, char** argv, const PathOption* options, size_t opti
     if (strcmp(name, "tc") == 0) {
       // strtoul with base 0: decimal, 0x hexadecimal or 0 octal; the low
       // eight bits are the index (-1 gives 255, 300 gives 44).
-      if (has_value) transparent_color = static_cast<uint8_t>(strtoul(argv[++i], nullptr, 0));
+      if (!has_value) continue;
+      transparent_color = static_cast<uint8_t>(strtoul(argv[++i], nullptr, 0));
+      transparent_color_given = true;
       continue;
     }
     const char** path = path_setting(name, options, option_count);

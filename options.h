@@ -11,6 +11,8 @@
 
 // Palette index of the pixels a sprite does not draw; 0 unless -tc sets it.
 extern uint8_t transparent_color;
+// Whether -tc set it: an image's own transparent index gives way to -tc.
+extern bool transparent_color_given;
 
 // A path option: its name, the setting its value fills, and whether the run
 // needs it.

@@ -6,14 +6,20 @@
   noise-511x256.pcx   random pixels, the worst case for both codecs
   flat-511x256.pcx    large flat areas with some transparency
   sprite-32x32.pcx    one small shaded sprite
+  cells16-256x256.*   a sheet of 16 cells of 64 x 64, and each cell on its
+                      own as cell16-00 .. cell16-15
 
 All are 256-colour PCX files with a palette, written the way common paint
-programs write them (even bytes per line, runs within a line)."""
+programs write them (even bytes per line, runs within a line), and beside
+each the same image as an 8-bit indexed PNG, written as paint programs write
+them (no row filter for palette images, zlib's default level)."""
 import colorsys
 import math
 import os
 import random
+import struct
 import sys
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'examples'))
 from make_example import pcx_file  # noqa: E402  (the project's own PCX writer script)
@@ -74,6 +80,21 @@ def flat(width, height):
     return pixels
 
 
+def cut(pixels, width, ox, oy, cell):
+    return [pixels[(oy + y) * width + ox + x] for y in range(cell) for x in range(cell)]
+
+
+def png_chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+
+def png_file(pixels, width, height, palette):
+    rows = b''.join(b'\0' + bytes(pixels[y * width:(y + 1) * width]) for y in range(height))
+    header = struct.pack('>IIBBBBB', width, height, 8, 3, 0, 0, 0)
+    return (b'\x89PNG\r\n\x1a\n' + png_chunk(b'IHDR', header) + png_chunk(b'PLTE', palette) +
+            png_chunk(b'IDAT', zlib.compress(rows)) + png_chunk(b'IEND', b''))
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), 'images')
     os.makedirs(out, exist_ok=True)
@@ -85,10 +106,16 @@ def main():
         'noise-511x256': (noise(511, 256), 511, 256),
         'flat-511x256': (flat(511, 256), 511, 256),
         'sprite-32x32': (sprite, 32, 32),
+        'cells16-256x256': (sheet(256, 256, 64), 256, 256),
     }
+    cells = images['cells16-256x256'][0]
+    for n in range(16):
+        images['cell16-%02d' % n] = (cut(cells, 256, n % 4 * 64, n // 4 * 64, 64), 64, 64)
     for name, (pixels, width, height) in images.items():
         with open(os.path.join(out, name + '.pcx'), 'wb') as f:
             f.write(pcx_file(pixels, width, height, PALETTE))
+        with open(os.path.join(out, name + '.png'), 'wb') as f:
+            f.write(png_file(pixels, width, height, PALETTE))
 
 
 if __name__ == '__main__':

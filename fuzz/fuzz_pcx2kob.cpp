@@ -2,7 +2,9 @@
 // intake, decoding, and the encoding of every column, with the transparent
 // index taken from the header's version byte (which the reader never looks
 // at). The pixels must match a plain reference decoder, and every strip is
-// walked and must paint back exactly its column.
+// walked and must paint back exactly its column. Bytes that start with the
+// PNG signature go through the PNG reader instead, and every column it
+// decodes is walked the same way.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -15,6 +17,7 @@
 
 #include "options.h"
 #include "pcx/pcx.h"
+#include "png/png.h"
 #include "sprite/sprite.h"
 #include "strip_walker.h"
 
@@ -103,6 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   free(src_pcx);
   src_pcx = nullptr;
   transparent_color = size > 1 ? data[1] : 0;
+  if (input_is_png(input_path)) {
+    if (run_quietly(read_src_png, input_path)) check_every_column();
+    return 0;
+  }
   if (!run_quietly(read_src_pcx, input_path)) return 0;
   std::vector<uint8_t> expected = reference_pixels(data, size);
   if (!run_quietly(decode, nullptr)) return 0;

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the fuzzer's seed corpus: small valid PCX files, one per boundary of
-the reader's checks, the example sprite and the smaller third-party files.
+the reader's checks, the example sprite and the smaller third-party files,
+PCX and PNG.
 Inputs that ever crashed or slowed the tool are added to corpus/ by hand and
 kept; this script never removes a file."""
 import os
@@ -61,6 +62,10 @@ def main():
     for name in sorted(os.listdir(interop)):
         if name.endswith(('-5x3.pcx', '-37x23.pcx')):
             shutil.copy(os.path.join(interop, name), CORPUS)
+    png = os.path.join(ROOT, 'tests', 'data', 'png')
+    for name in sorted(os.listdir(png)):
+        if name.endswith('.png'):
+            shutil.copy(os.path.join(png, name), CORPUS)
 
 
 if __name__ == '__main__':

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "io.h"
+#include "sprite/sprite.h"
 
 uint8_t* src_pcx;
 uint32_t src_pcx_size;
@@ -74,8 +75,8 @@ bool read_src_pcx(const char* path) {
   src_pcx_end = src_pcx + src_pcx_size;
   if (!header_supported(src_pcx)) return fail("PCX format not supported\n");
   set_geometry(src_pcx);
-  if (src_pcx_width > pcx_max_width) return fail("PCX too big\n");
-  if (src_pcx_height > pcx_max_height) return fail("PCX too big\n");
+  if (grid_width == 0 && !sprite_size_fits(src_pcx_width, src_pcx_height)) return fail("PCX too big\n");
+  if (grid_width != 0 && !check_image_size("PCX", src_pcx_width, src_pcx_height)) return false;
   if (src_pcx_stride < src_pcx_width) return fail("PCX stride < width\n");
   out_strips = src_pcx_width;
   out_strip_height = src_pcx_height < max_strip_height ? src_pcx_height : max_strip_height;

@@ -67,10 +67,9 @@ constexpr uint8_t pcx_run_count_mask = 0x3F;
 // The longest run one count byte can hold.
 constexpr uint32_t pcx_max_run = pcx_run_count_mask;
 
-// Size limits of an accepted image.
-constexpr uint32_t pcx_max_width = 511;
-constexpr uint32_t pcx_max_height = 256;
-// At most this many rows of a column are compiled: a 256th row is dropped.
+// An image's size limits are a sprite's, or a sheet's with -grid (see
+// sprite/sprite.h). At most this many rows of a column are compiled: a 256th
+// row is dropped.
 constexpr uint32_t max_strip_height = 255;
 
 // The raw file image from read_src_pcx until decode_src_pcx, then the pixel

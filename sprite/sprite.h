@@ -59,3 +59,43 @@ extern uint32_t src_kob_height;
 // Reads a sprite file, checks every rule of the layout and paints it into
 // src_kob; the first violation is reported with its byte offset.
 bool read_sprite(const char* path);
+
+// Sprite sheets (-grid WxH): the image is cut into cells of grid_width x
+// grid_height pixels, taken left to right, then top to bottom, and every cell
+// is compiled into a sprite of its own, numbered from 0. The output name holds
+// the number as one printf-style %d, with an optional 0 flag and a width of
+// one or two digits; %% stands for a percent sign.
+//
+// A single image, and each cell, is 2 to 511 pixels wide and 2 to 256 high
+// (a 256th row is not compiled); a sheet is at most 8192 x 8192.
+constexpr uint32_t sprite_min_size = kob_min_dimension;
+constexpr uint32_t sprite_max_width = kob_max_width;
+constexpr uint32_t sprite_max_height = kob_max_height + 1;
+constexpr uint32_t sheet_max_width = 8192;
+constexpr uint32_t sheet_max_height = 8192;
+constexpr uint32_t cell_name_max_width = 99;  // the widest %d an output name may ask for
+
+// The cell size; both 0 when the image is a single sprite.
+extern uint32_t grid_width;
+extern uint32_t grid_height;
+
+// Whether an image of this size is one sprite's.
+bool sprite_size_fits(uint32_t width, uint32_t height);
+
+// Takes -grid's value, "<width>x<height>", and checks the cell against the
+// single-image limits.
+bool set_grid(const char* text);
+
+// Checks that a sheet's output name holds exactly one cell number.
+bool check_cell_name(const char* pattern);
+
+// Checks an image's size: against the single-image limits without -grid, as a
+// sheet of whole cells with it. `kind` names the file in the message.
+bool check_image_size(const char* kind, uint32_t width, uint32_t height);
+
+// False, after the message, when a cell's file would be the input or the
+// palette file (see distinct_files); the image's size must be known.
+bool sheet_outputs_distinct(const char* pattern, const char* input, const char* palette);
+
+// Compiles every cell of the pixel buffer into the file its number names.
+bool write_sprite_sheet(const char* pattern);

@@ -222,8 +222,9 @@ struct OnDisk {
 };
 
 // Every run starts from the same files: the example image with a symlink
-// and a hard link to it, an earlier good sprite with a symlink to it, and
-// the golden sprite and palette for kob2pcx. Outputs either are whole or are
+// and a hard link to it, an earlier good sprite with a symlink to it, the
+// golden sprite and palette for kob2pcx, and a sheet of two 64 x 32 cells,
+// the first empty, the second noise. Outputs either are whole or are
 // not there: a failed write removes what it wrote, and nothing is ever
 // written over an input or over the other output.
 TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
@@ -236,6 +237,15 @@ TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
   const Bytes sprite = read_bytes(std::string(TEST_DATA_DIR) + "/slime.kob");
   const Bytes palette = read_bytes(std::string(TEST_DATA_DIR) + "/slime.pal");
   ASSERT_GT(sprite.size(), 1024u);  // so a 1 KiB file-size limit cuts the sprite short
+  const std::string sheet = at("sheet.pcx"), cells = at("cell%d.kob");
+  Bytes sheet_pixels(128 * 32, 0);
+  for (uint32_t y = 0; y < 32; ++y) {
+    for (uint32_t x = 64; x < 128; ++x) sheet_pixels[y * 128 + x] = static_cast<uint8_t>(1 + (x * 7 + y * 13) % 5);
+  }
+  // The empty cell's sprite: one skip-only record a column, well under 1 KiB;
+  // the noisy cell's is far over.
+  Bytes empty_cell = join({bytes_of("KOB1VGAX"), {32, 0, 64, 0, 0, 0, 0, 0}});
+  for (int column = 0; column < 64; ++column) empty_cell.insert(empty_cell.end(), {0x00, 32, 0xff});
   auto arrange = [&] {
     ASSERT_EQ(system(("rm -rf '" + dir + "'/*").c_str()), 0);
     write_bytes(in, image);
@@ -245,6 +255,8 @@ TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
     ASSERT_EQ(symlink(in.c_str(), at("in-link.pcx").c_str()), 0);
     ASSERT_EQ(link(in.c_str(), at("in-hard.pcx").c_str()), 0);
     ASSERT_EQ(symlink(old.c_str(), at("old-link.kob").c_str()), 0);
+    write_bytes(sheet, build_pcx(pcx_of(sheet_pixels, 128, 32, 128)));
+    ASSERT_EQ(link(sheet.c_str(), at("sheet1.pcx").c_str()), 0);
   };
   const std::string pcx2kob = PCX2KOB_EXE, kob2pcx = KOB2PCX_EXE;
   const std::string too_large = "', File too large\n";
@@ -324,6 +336,24 @@ TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
        {{new_kob, absent}}},
       {"both outputs on /dev/null", pcx2kob, {"-i", in, "-o", "/dev/null", "-p", "/dev/null"}, -1, "", {{in, image}}},
       {"kob2pcx image over its sprite", kob2pcx, {"-i", kob, "-o", kob}, -1, same(kob, kob), {{kob, sprite}}},
+      {"sheet cut short at its second cell: the first stays",
+       pcx2kob,
+       {"-i", sheet, "-o", cells, "-grid", "64x32"},
+       1024,
+       "Cannot write file '" + at("cell1.kob") + too_large,
+       {{at("cell0.kob"), empty_cell}, {at("cell1.kob"), absent}}},
+      {"sheet cell on a hard link to the input",
+       pcx2kob,
+       {"-i", sheet, "-o", at("sheet%d.pcx"), "-grid", "64x32"},
+       -1,
+       same(at("sheet1.pcx"), sheet),
+       {{at("sheet0.pcx"), absent}, {sheet, build_pcx(pcx_of(sheet_pixels, 128, 32, 128))}}},
+      {"sheet cell over the palette, which is written first",
+       pcx2kob,
+       {"-i", sheet, "-o", cells, "-p", at("cell1.kob"), "-grid", "64x32"},
+       -1,
+       same(at("cell1.kob"), at("cell1.kob")),
+       {{at("cell0.kob"), absent}, {at("cell1.kob"), absent}}},
       {"kob2pcx image over its palette",
        kob2pcx,
        {"-i", kob, "-o", pal, "-p", pal},

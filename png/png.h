@@ -1,0 +1,73 @@
+// PNG input: the reader recognises a PNG by its signature, decodes an
+// indexed-colour PNG to palette indices into the pixel buffer and keeps its
+// palette for the palette file. Decoding is libspng's, loaded only when a PNG
+// arrives, so a PCX run pays nothing for it.
+//
+// The PNG file, as this reader takes it (integers big-endian):
+//
+//   offset  size  field
+//        0     8  signature 89 50 4E 47 0D 0A 1A 0A
+//        8     -  chunks, each: length (4), type (4), data (length), CRC (4)
+//
+//   IHDR  width (4), height (4), bit depth (1), colour type (1), compression,
+//         filter and interlace method (1 each); colour type 3 (palette
+//         indices) at bit depth 1, 2, 4 or 8 is accepted, interlaced or not
+//   PLTE  1 to 256 entries of red, green, blue; indices beyond the last entry
+//         are allowed in the image and kept as they are
+//   tRNS  an alpha value for each of the first entries (others are opaque);
+//         one entry of alpha 0 marks the image's transparent index
+//   IDAT  the zlib-compressed, filtered scanlines; sub-byte pixels are packed
+//         from the high bits of each byte down. An interlaced (Adam7) image
+//         is stored as seven reduced images, the passes, each pass a grid of
+//         every dx-th pixel of every dy-th row from (x0, y0)
+//   IEND  the end
+//
+// Every chunk's CRC is checked, ancillary chunks included, and the file must
+// end with the IEND chunk: a damaged or cut file is refused before anything
+// is written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t png_signature_size = 8;
+constexpr uint8_t png_signature[png_signature_size] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+// IEND is always the same 12 bytes: length 0, type, CRC.
+constexpr uint32_t png_iend_size = 4 + 4 + 4;
+constexpr uint8_t png_iend[png_iend_size] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+constexpr uint8_t png_colour_type_indexed = 3;
+constexpr uint8_t png_max_bit_depth = 8;  // depths 1, 2, 4 and 8 pack into a byte
+constexpr uint8_t png_fully_transparent = 0;
+constexpr uint8_t png_interlace_adam7 = 1;
+struct PngPass {
+  uint32_t x0, y0, dx, dy;
+};
+constexpr PngPass png_adam7_passes[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                         {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+constexpr PngPass png_whole_image = {0, 0, 1, 1};  // the one pass of an image not interlaced
+constexpr uint32_t png_palette_entries = 256;
+constexpr uint32_t png_palette_size = png_palette_entries * 3;  // the palette file: 768 bytes
+
+// The largest PNG file read; an 8192 x 8192 sheet stored uncompressed is 64 MiB.
+constexpr uint32_t png_max_file_size = 256u << 20;
+// Memory libspng may keep for ancillary chunks (text, profiles), so that a
+// compressed text chunk cannot inflate without bound.
+constexpr size_t png_chunk_cache_limit = 64u << 20;
+
+// The shared library that decodes PNG images, opened on the first PNG.
+constexpr char png_library[] = "libspng.so.0";
+
+// The palette of the last PNG read: PLTE's entries, zero beyond its count.
+extern uint8_t src_png_palette[png_palette_size];
+
+// True when the file at `path` starts with the PNG signature; false for
+// anything else, including a file that cannot be opened or sought.
+bool input_is_png(const char* path);
+
+// Loads and decodes an indexed PNG whole into the pixel buffer (stride equal
+// to the width), sets the source and strip geometry, the palette, and the
+// transparent index from tRNS unless -tc gave one.
+bool read_src_png(const char* path);
+
+// Writes the 768 palette bytes of the PNG read to a file of their own.
+bool write_png_palette(const char* path);

@@ -1,0 +1,152 @@
+// Sprite sheets: the grid, the image limits, the numbered output names, and
+// one sprite per cell.
+#include <cstdlib>
+#include <cstring>
+
+#include "io.h"
+#include "pcx/pcx.h"
+#include "sprite/sprite.h"
+
+uint32_t grid_width;
+uint32_t grid_height;
+
+static bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads the decimal number at `text` into `value` and returns what follows
+// it, or null when no digit is there. Values too large for any limit stay
+// too large without overflowing.
+static const char* read_number(const char* text, uint32_t* value) {
+  if (!is_digit(*text)) return nullptr;
+  uint32_t n = 0;
+  for (; is_digit(*text); ++text) {
+    if (n <= sheet_max_width) n = n * 10 + static_cast<uint32_t>(*text - '0');
+  }
+  *value = n;
+  return text;
+}
+
+bool sprite_size_fits(uint32_t width, uint32_t height) {
+  if (width < sprite_min_size || height < sprite_min_size) return false;
+  return width <= sprite_max_width && height <= sprite_max_height;
+}
+
+bool set_grid(const char* text) {
+  const char* rest = read_number(text, &grid_width);
+  rest = rest && *rest == 'x' ? read_number(rest + 1, &grid_height) : nullptr;
+  if (!rest || *rest != '\0') {
+    return fail("Bad grid '%s': give the cell size as <width>x<height>, for instance 32x48\n", text);
+  }
+  if (!sprite_size_fits(grid_width, grid_height)) {
+    return fail("Grid cell %s is out of range: a cell is 2 to 511 pixels wide and 2 to 256 high\n", text);
+  }
+  return true;
+}
+
+// Writes `number` at `out`, right-aligned in `width` characters filled with
+// `pad`, and returns the end of what it wrote.
+static char* put_number(char* out, uint32_t number, uint32_t width, char pad) {
+  char digits[10];
+  uint32_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number > 0);
+  for (; width > count; --width) *out++ = pad;
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+// Expands `pattern` for cell `number` into `name`, which may be null when
+// only the check is wanted. True when the pattern holds exactly one %d, with
+// an optional 0 flag and a width of at most cell_name_max_width, and no other
+// conversion than %%.
+static bool expand_cell_name(const char* pattern, uint32_t number, char* name) {
+  uint32_t conversions = 0;
+  for (const char* p = pattern; *p != '\0'; ++p) {
+    if (*p != '%' || p[1] == '%') {
+      if (name) *name++ = *p;
+      if (*p == '%') ++p;
+      continue;
+    }
+    ++p;
+    char pad = *p == '0' ? '0' : ' ';
+    if (*p == '0') ++p;
+    uint32_t width = 0;
+    while (is_digit(*p) && width <= cell_name_max_width) width = width * 10 + static_cast<uint32_t>(*p++ - '0');
+    if (*p != 'd' || width > cell_name_max_width || ++conversions > 1) return false;
+    if (name) name = put_number(name, number, width, pad);
+  }
+  if (name) *name = '\0';
+  return conversions == 1;
+}
+
+bool check_cell_name(const char* pattern) {
+  if (expand_cell_name(pattern, 0, nullptr)) return true;
+  return fail("Output name '%s' must hold the cell number as one %%d (or %%02d and the like) with -grid\n", pattern);
+}
+
+bool check_image_size(const char* kind, uint32_t width, uint32_t height) {
+  if (grid_width == 0) {
+    if (width < sprite_min_size || height < sprite_min_size) {
+      return fail("%s is %u x %u, smaller than the 2 x 2 of a sprite\n", kind, width, height);
+    }
+    if (!sprite_size_fits(width, height)) {
+      return fail("%s is %u x %u, larger than the 511 x 256 of a sprite (cut a sheet with -grid)\n", kind, width,
+                  height);
+    }
+    return true;
+  }
+  if (width > sheet_max_width || height > sheet_max_height) {
+    return fail("%s sheet is %u x %u, larger than 8192 x 8192\n", kind, width, height);
+  }
+  if (width % grid_width != 0 || height % grid_height != 0) {
+    return fail("%s sheet is %u x %u, which does not fit a whole number of %u x %u cells\n", kind, width, height,
+                grid_width, grid_height);
+  }
+  return true;
+}
+
+// Room for any cell's name made from `pattern`; null, after the message,
+// when there is no memory for it.
+static char* cell_name_buffer(const char* pattern) {
+  char* name = static_cast<char*>(malloc(strlen(pattern) + cell_name_max_width + 1));
+  if (!name) fail("Cannot allocate memory for the output names\n");
+  return name;
+}
+
+static uint32_t sheet_cells() { return (src_pcx_width / grid_width) * (src_pcx_height / grid_height); }
+
+bool sheet_outputs_distinct(const char* pattern, const char* input, const char* palette) {
+  char* name = cell_name_buffer(pattern);
+  if (!name) return false;
+  bool distinct = true;
+  for (uint32_t cell = 0; distinct && cell < sheet_cells(); ++cell) {
+    expand_cell_name(pattern, cell, name);
+    distinct = distinct_files(name, input) && (!palette || distinct_files(name, palette));
+  }
+  free(name);
+  return distinct;
+}
+
+// Each cell is compiled from the sheet's pixel buffer in place: the encoder
+// starts at the cell's top left pixel and steps down by the sheet's stride,
+// so a cell's sprite is the one its pixels would make as an image of their own.
+bool write_sprite_sheet(const char* pattern) {
+  uint8_t* const sheet = src_pcx;
+  const uint32_t columns = src_pcx_width / grid_width;
+  const uint32_t cells = sheet_cells();
+  char* name = cell_name_buffer(pattern);
+  if (!name) return false;
+  out_strips = grid_width;
+  out_strip_height = grid_height < max_strip_height ? grid_height : max_strip_height;
+  bool written = true;
+  for (uint32_t cell = 0; written && cell < cells; ++cell) {
+    size_t row_start = static_cast<size_t>(cell / columns) * grid_height * src_pcx_stride;
+    src_pcx = sheet + row_start + static_cast<size_t>(cell % columns) * grid_width;
+    expand_cell_name(pattern, cell, name);
+    written = write_sprite(name);
+  }
+  src_pcx = sheet;
+  free(name);
+  return written;
+}
