@@ -33,9 +33,9 @@ bool bad(const kob_fault& fault) {
 void paint_strip(uint32_t column, const uint8_t* record) {
   uint8_t* pixel = src_kob + column;
   uint32_t row = 0;
-  for (; *record != kob_end_of_strip; record += record[0] >= kob_run_base ? 3 : 2 + record[0]) {
-    const bool run = record[0] >= kob_run_base;
-    const uint32_t n = run ? record[0] - kob_run_base : record[0];
+  for (; *record != KOB_END; record += record[0] >= KOB_RUN_BASE ? 3 : 2 + record[0]) {
+    const bool run = record[0] >= KOB_RUN_BASE;
+    const uint32_t n = run ? record[0] - KOB_RUN_BASE : record[0];
     row += record[1];
     for (uint32_t i = 0; i < n; ++i, ++row) pixel[static_cast<size_t>(row) * src_kob_width] = record[run ? 2 : 2 + i];
   }

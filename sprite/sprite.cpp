@@ -13,11 +13,11 @@
 uint8_t out_strip[kob_strip_capacity];
 
 bool write_sprite_header(int fd) {
-  uint8_t header[kob_header_size];
-  memcpy(header, kob_magic, kob_magic_size);
-  put_le16(header + kob_height_offset, out_strip_height);
-  put_le16(header + kob_width_offset, out_strips);
-  put_le32(header + kob_reserved_offset, 0);
+  uint8_t header[KOB_HEADER_SIZE];
+  memcpy(header, KOB_MAGIC, KOB_MAGIC_SIZE);
+  put_le16(header + KOB_HEIGHT_OFFSET, out_strip_height);
+  put_le16(header + KOB_WIDTH_OFFSET, out_strips);
+  put_le32(header + KOB_RESERVED_OFFSET, 0);
   return write_all(fd, header, sizeof header);
 }
 
@@ -80,29 +80,29 @@ unsigned encode_strip(uint32_t column) {
   uint8_t* const dfence = out_strip + kob_strip_capacity;
   while (rows_left > 0) {
     uint8_t* record = d;
-    uint32_t skip = count_equal(pixel, stride, at_most(rows_left, kob_max_skip), transparent_color);
+    uint32_t skip = count_equal(pixel, stride, at_most(rows_left, KOB_MAX_SKIP), transparent_color);
     pixel += skip * stride;
     rows_left -= skip;
     record[1] = static_cast<uint8_t>(skip);
     uint32_t n = 0;
     if (rows_left > 0 && *pixel != transparent_color) {
-      n = count_equal(pixel, stride, at_most(rows_left, kob_max_run), *pixel);
-      if (n >= kob_min_run) {
-        record[0] = static_cast<uint8_t>(kob_run_base + n);
+      n = count_equal(pixel, stride, at_most(rows_left, KOB_MAX_RUN), *pixel);
+      if (n >= KOB_MIN_RUN) {
+        record[0] = static_cast<uint8_t>(KOB_RUN_BASE + n);
         record[2] = *pixel;
         d = record + 3;
         pixel += n * stride;
         rows_left -= n;
         continue;
       }
-      n = copy_literal(pixel, stride, at_most(rows_left, kob_max_literal), record + 2);
+      n = copy_literal(pixel, stride, at_most(rows_left, KOB_MAX_LITERAL), record + 2);
     }
     record[0] = static_cast<uint8_t>(n);
     d = record + 2 + n;
     pixel += n * stride;
     rows_left -= n;
   }
-  *d++ = kob_end_of_strip;
+  *d++ = KOB_END;
   assert(d <= dfence);
   return static_cast<unsigned>(d - out_strip);
 }

@@ -1,30 +1,13 @@
 // KOB sprites: the compiler that writes one, a column strip per image column
 // compiled from the pixel buffer, and the reader that paints one back.
 //
-// The file layout, and the checker that both kob2pcx and the engines use,
-// live in modex/kob.h; the names below are its values for the C++ side.
+// The file layout, its constants, and the checker that both kob2pcx and the
+// engines use live in modex/kob.h.
 #pragma once
 
 #include <cstdint>
 
 #include "modex/kob.h"
-
-constexpr uint32_t kob_magic_size = KOB_MAGIC_SIZE;
-constexpr char kob_magic[kob_magic_size + 1] = KOB_MAGIC;
-constexpr uint32_t kob_height_offset = KOB_HEIGHT_OFFSET;
-constexpr uint32_t kob_width_offset = KOB_WIDTH_OFFSET;
-constexpr uint32_t kob_reserved_offset = KOB_RESERVED_OFFSET;
-constexpr uint32_t kob_header_size = KOB_HEADER_SIZE;
-constexpr uint32_t kob_min_dimension = KOB_MIN_DIMENSION;
-constexpr uint32_t kob_max_height = KOB_MAX_HEIGHT;
-constexpr uint32_t kob_max_width = KOB_MAX_WIDTH;
-
-constexpr uint32_t kob_max_skip = KOB_MAX_SKIP;
-constexpr uint32_t kob_max_literal = KOB_MAX_LITERAL;
-constexpr uint32_t kob_max_run = KOB_MAX_RUN;
-constexpr uint32_t kob_min_run = KOB_MIN_RUN;
-constexpr uint8_t kob_run_base = KOB_RUN_BASE;
-constexpr uint8_t kob_end_of_strip = KOB_END;
 
 // Equal pixels a literal may hold in a row; one more is better as a run.
 constexpr uint32_t kob_literal_max_repeat = 5;
@@ -32,9 +15,8 @@ constexpr uint32_t kob_literal_max_repeat = 5;
 // The strip buffer's size; the longest strip of 255 rows takes 385 bytes.
 constexpr uint32_t kob_strip_capacity = 784;
 
-// The longest strip within the rules, and so the longest file.
-constexpr uint32_t kob_max_strip_size = KOB_MAX_STRIP_SIZE;
-constexpr uint32_t kob_max_file_size = kob_header_size + kob_max_width * kob_max_strip_size;
+// The longest file within the rules: every strip as long as the rules allow.
+constexpr uint32_t kob_max_file_size = KOB_HEADER_SIZE + KOB_MAX_WIDTH * KOB_MAX_STRIP_SIZE;
 
 // The strip of the column last encoded, reused for every column.
 extern uint8_t out_strip[kob_strip_capacity];
@@ -68,9 +50,9 @@ bool read_sprite(const char* path);
 //
 // A single image, and each cell, is 2 to 511 pixels wide and 2 to 256 high
 // (a 256th row is not compiled); a sheet is at most 8192 x 8192.
-constexpr uint32_t sprite_min_size = kob_min_dimension;
-constexpr uint32_t sprite_max_width = kob_max_width;
-constexpr uint32_t sprite_max_height = kob_max_height + 1;
+constexpr uint32_t sprite_min_size = KOB_MIN_DIMENSION;
+constexpr uint32_t sprite_max_width = KOB_MAX_WIDTH;
+constexpr uint32_t sprite_max_height = KOB_MAX_HEIGHT + 1;
 constexpr uint32_t sheet_max_width = 8192;
 constexpr uint32_t sheet_max_height = 8192;
 constexpr uint32_t cell_name_max_width = 99;  // the widest %d an output name may ask for
