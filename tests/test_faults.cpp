@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <optional>
+#include <sstream>
 
 #include "pcx/pcx.h"
 #include "strip_walker.h"
@@ -214,166 +214,99 @@ TEST(Faults, OutputsThatCannotBeWritten) {
   }
 }
 
-// What a run must leave on disk: a file with exactly these bytes, or no
-// file at all (nullopt).
-struct OnDisk {
-  std::string path;
-  std::optional<Bytes> bytes;
-};
-
-// Every run starts from the same files: the example image with a symlink
-// and a hard link to it, an earlier good sprite with a symlink to it, the
-// golden sprite and palette for kob2pcx, and a sheet of two 64 x 32 cells,
-// the first empty, the second noise. Outputs either are whole or are
-// not there: a failed write removes what it wrote, and nothing is ever
-// written over an input or over the other output.
+// Every run starts from the same files: the example image (in.pcx) with a
+// symlink and a hard link to it (link.pcx, hard.pcx), an earlier good sprite (old.kob) with a
+// symlink to it, the golden sprite and palette for kob2pcx (k.kob, k.pal),
+// and a sheet (s.pcx) of two 64 x 32 cells, the first empty, the second
+// noise, with a hard link to it. Outputs either are whole or are not there: a failed
+// write removes what it wrote, and nothing is ever written over an input or
+// over the other output.
 TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
   const std::string dir = scratch_path("outcomes");
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-  auto at = [&](const char* name) { return dir + "/" + name; };
-  const std::string in = at("in.pcx"), old = at("old.kob"), kob = at("k.kob"), pal = at("k.pal");
-  const std::string new_kob = at("new.kob"), new_pal = at("new.pal"), new_pcx = at("new.pcx");
+  auto at = [&](const std::string& name) { return name[0] == '/' ? name : dir + "/" + name; };
   const Bytes image = read_bytes(example);
   const Bytes sprite = read_bytes(std::string(TEST_DATA_DIR) + "/slime.kob");
   const Bytes palette = read_bytes(std::string(TEST_DATA_DIR) + "/slime.pal");
   ASSERT_GT(sprite.size(), 1024u);  // so a 1 KiB file-size limit cuts the sprite short
-  const std::string sheet = at("sheet.pcx"), cells = at("cell%d.kob");
   Bytes sheet_pixels(128 * 32, 0);
-  for (uint32_t y = 0; y < 32; ++y) {
-    for (uint32_t x = 64; x < 128; ++x) sheet_pixels[y * 128 + x] = static_cast<uint8_t>(1 + (x * 7 + y * 13) % 5);
+  for (uint32_t i = 0; i < sheet_pixels.size(); ++i) {
+    if (i % 128 >= 64) sheet_pixels[i] = static_cast<uint8_t>(1 + i * 7 % 5);
   }
+  const Bytes sheet = build_pcx(pcx_of(sheet_pixels, 128, 32, 128));
   // The empty cell's sprite: one skip-only record a column, well under 1 KiB;
   // the noisy cell's is far over.
   Bytes empty_cell = join({bytes_of("KOB1VGAX"), {32, 0, 64, 0, 0, 0, 0, 0}});
   for (int column = 0; column < 64; ++column) empty_cell.insert(empty_cell.end(), {0x00, 32, 0xff});
   auto arrange = [&] {
     ASSERT_EQ(system(("rm -rf '" + dir + "'/*").c_str()), 0);
-    write_bytes(in, image);
-    write_bytes(old, sprite);
-    write_bytes(kob, sprite);
-    write_bytes(pal, palette);
-    ASSERT_EQ(symlink(in.c_str(), at("in-link.pcx").c_str()), 0);
-    ASSERT_EQ(link(in.c_str(), at("in-hard.pcx").c_str()), 0);
-    ASSERT_EQ(symlink(old.c_str(), at("old-link.kob").c_str()), 0);
-    write_bytes(sheet, build_pcx(pcx_of(sheet_pixels, 128, 32, 128)));
-    ASSERT_EQ(link(sheet.c_str(), at("sheet1.pcx").c_str()), 0);
+    for (auto [name, bytes] : {std::pair{"in.pcx", &image},
+                               {"old.kob", &sprite},
+                               {"k.kob", &sprite},
+                               {"k.pal", &palette},
+                               {"s.pcx", &sheet}}) {
+      write_bytes(at(name), *bytes);
+    }
+    ASSERT_EQ(symlink(at("in.pcx").c_str(), at("link.pcx").c_str()), 0);
+    ASSERT_EQ(link(at("in.pcx").c_str(), at("hard.pcx").c_str()), 0);
+    ASSERT_EQ(symlink(at("old.kob").c_str(), at("old-link.kob").c_str()), 0);
+    ASSERT_EQ(link(at("s.pcx").c_str(), at("s1.pcx").c_str()), 0);
   };
-  const std::string pcx2kob = PCX2KOB_EXE, kob2pcx = KOB2PCX_EXE;
-  const std::string too_large = "', File too large\n";
-  auto same = [](const std::string& a, const std::string& b) {
-    return "Output '" + a + "' is the same file as '" + b + "'\n";
+  auto cut = [&](const std::string& name) { return "Cannot write file '" + at(name) + "', File too large\n"; };
+  auto same = [&](const std::string& a, const std::string& b) {
+    return "Output '" + at(a) + "' is the same file as '" + at(b) + "'\n";
   };
-  const std::optional<Bytes> absent;
+  const Bytes* const gone = nullptr;
+  const std::string P = PCX2KOB_EXE, K = KOB2PCX_EXE;
   struct Row {
-    const char* name;
     std::string exe;
-    std::vector<std::string> args;
-    long file_size_limit;
-    std::string err;  // empty: the run succeeds
-    std::vector<OnDisk> after;
+    std::string args;                                         // file names are in the scratch directory
+    long file_size_limit;                                     // -1: none
+    std::string err;                                          // empty: the run succeeds
+    std::vector<std::pair<std::string, const Bytes*>> after;  // the bytes a file holds, or gone
   };
   const std::vector<Row> rows = {
-      {"sprite cut short over an earlier one; the palette was whole",
-       pcx2kob,
-       {"-i", in, "-o", old, "-p", new_pal},
-       1024,
-       "Cannot write file '" + old + too_large,
-       {{old, absent}, {new_pal, palette}, {in, image}}},
-      {"palette cut short",
-       pcx2kob,
-       {"-i", in, "-o", new_kob, "-p", new_pal},
-       512,
-       "Cannot write file '" + new_pal + too_large,
-       {{new_pal, absent}, {new_kob, absent}}},
-      {"sprite cut short through a symlink: its target goes",
-       pcx2kob,
-       {"-i", in, "-o", at("old-link.kob")},
-       1024,
-       "Cannot write file '" + at("old-link.kob") + too_large,
-       {{old, absent}, {in, image}}},
-      {"kob2pcx image cut short",
-       kob2pcx,
-       {"-i", kob, "-o", new_pcx, "-p", pal},
-       1024,
-       "Cannot write file '" + new_pcx + too_large,
-       {{new_pcx, absent}, {kob, sprite}, {pal, palette}}},
-      {"a full device is not removed",
-       pcx2kob,
-       {"-i", in, "-o", "/dev/full"},
+      // Writes cut short, the sheet's at its second cell.
+      {P, "-i in.pcx -o old.kob -p new.pal", 1024, cut("old.kob"), {{"old.kob", gone}, {"new.pal", &palette}}},
+      {P, "-i in.pcx -o new.kob -p new.pal", 512, cut("new.pal"), {{"new.pal", gone}, {"new.kob", gone}}},
+      {P, "-i in.pcx -o old-link.kob", 1024, cut("old-link.kob"), {{"old.kob", gone}, {"in.pcx", &image}}},
+      {K, "-i k.kob -o new.pcx -p k.pal", 1024, cut("new.pcx"), {{"new.pcx", gone}, {"k.kob", &sprite}}},
+      {P, "-i s.pcx -o c%d.kob -grid 64x32", 1024, cut("c1.kob"), {{"c0.kob", &empty_cell}, {"c1.kob", gone}}},
+      {P, "-i in.pcx -o /dev/full", -1, "Cannot write file '/dev/full', No space left on device\n", {}},
+      // Outputs over an input, or over one another.
+      {P, "-i in.pcx -o in.pcx", -1, same("in.pcx", "in.pcx"), {{"in.pcx", &image}}},
+      {P, "-i in.pcx -o new.kob -p in.pcx", -1, same("in.pcx", "in.pcx"), {{"in.pcx", &image}, {"new.kob", gone}}},
+      {P, "-i in.pcx -o link.pcx", -1, same("link.pcx", "in.pcx"), {{"in.pcx", &image}}},
+      {P, "-i in.pcx -o new.kob -p hard.pcx", -1, same("hard.pcx", "in.pcx"), {{"in.pcx", &image}, {"new.kob", gone}}},
+      {P, "-i in.pcx -o old.kob -p old.kob", -1, same("old.kob", "old.kob"), {{"old.kob", &sprite}}},
+      {P, "-i in.pcx -o new.kob -p new.kob", -1, same("new.kob", "new.kob"), {{"new.kob", gone}}},
+      {P, "-i in.pcx -o /dev/null -p /dev/null", -1, "", {{"in.pcx", &image}}},
+      {P, "-i s.pcx -o s%d.pcx -grid 64x32", -1, same("s1.pcx", "s.pcx"), {{"s0.pcx", gone}, {"s.pcx", &sheet}}},
+      {P,
+       "-i s.pcx -o c%d.kob -p c1.kob -grid 64x32",
        -1,
-       "Cannot write file '/dev/full', No space left on device\n",
-       {{in, image}}},
-      {"sprite over the input", pcx2kob, {"-i", in, "-o", in}, -1, same(in, in), {{in, image}}},
-      {"palette over the input",
-       pcx2kob,
-       {"-i", in, "-o", new_kob, "-p", in},
-       -1,
-       same(in, in),
-       {{in, image}, {new_kob, absent}}},
-      {"sprite over a symlink to the input",
-       pcx2kob,
-       {"-i", in, "-o", at("in-link.pcx")},
-       -1,
-       same(at("in-link.pcx"), in),
-       {{in, image}}},
-      {"palette over a hard link to the input",
-       pcx2kob,
-       {"-i", in, "-o", new_kob, "-p", at("in-hard.pcx")},
-       -1,
-       same(at("in-hard.pcx"), in),
-       {{in, image}, {new_kob, absent}}},
-      {"both outputs on one existing file",
-       pcx2kob,
-       {"-i", in, "-o", old, "-p", old},
-       -1,
-       same(old, old),
-       {{old, sprite}}},
-      {"both outputs on one new path",
-       pcx2kob,
-       {"-i", in, "-o", new_kob, "-p", new_kob},
-       -1,
-       same(new_kob, new_kob),
-       {{new_kob, absent}}},
-      {"both outputs on /dev/null", pcx2kob, {"-i", in, "-o", "/dev/null", "-p", "/dev/null"}, -1, "", {{in, image}}},
-      {"kob2pcx image over its sprite", kob2pcx, {"-i", kob, "-o", kob}, -1, same(kob, kob), {{kob, sprite}}},
-      {"sheet cut short at its second cell: the first stays",
-       pcx2kob,
-       {"-i", sheet, "-o", cells, "-grid", "64x32"},
-       1024,
-       "Cannot write file '" + at("cell1.kob") + too_large,
-       {{at("cell0.kob"), empty_cell}, {at("cell1.kob"), absent}}},
-      {"sheet cell on a hard link to the input",
-       pcx2kob,
-       {"-i", sheet, "-o", at("sheet%d.pcx"), "-grid", "64x32"},
-       -1,
-       same(at("sheet1.pcx"), sheet),
-       {{at("sheet0.pcx"), absent}, {sheet, build_pcx(pcx_of(sheet_pixels, 128, 32, 128))}}},
-      {"sheet cell over the palette, which is written first",
-       pcx2kob,
-       {"-i", sheet, "-o", cells, "-p", at("cell1.kob"), "-grid", "64x32"},
-       -1,
-       same(at("cell1.kob"), at("cell1.kob")),
-       {{at("cell0.kob"), absent}, {at("cell1.kob"), absent}}},
-      {"kob2pcx image over its palette",
-       kob2pcx,
-       {"-i", kob, "-o", pal, "-p", pal},
-       -1,
-       same(pal, pal),
-       {{pal, palette}}},
+       same("c1.kob", "c1.kob"),
+       {{"c0.kob", gone}, {"c1.kob", gone}}},
+      {K, "-i k.kob -o k.kob", -1, same("k.kob", "k.kob"), {{"k.kob", &sprite}}},
+      {K, "-i k.kob -o k.pal -p k.pal", -1, same("k.pal", "k.pal"), {{"k.pal", &palette}}},
   };
   for (const Row& row : rows) {
     arrange();
     RunOptions options;
     options.exe = row.exe;
     options.file_size_limit = row.file_size_limit;
-    ToolRun run = run_tool(row.args, options);
-    EXPECT_EQ(run.status, row.err.empty() ? 0 : 1) << row.name;
-    EXPECT_EQ(run.err, row.err) << row.name;
-    EXPECT_EQ(run.out, "") << row.name;
-    for (const OnDisk& file : row.after) {
-      EXPECT_EQ(file_exists(file.path), file.bytes.has_value()) << row.name << ": " << file.path;
-      if (file.bytes) {
-        EXPECT_EQ(read_bytes(file.path), *file.bytes) << row.name << ": " << file.path;
+    std::vector<std::string> args;
+    std::istringstream words(row.args);
+    for (std::string arg; words >> arg;) args.push_back(arg.find('.') == std::string::npos ? arg : at(arg));
+    ToolRun run = run_tool(args, options);
+    const std::string what = row.args + ": " + run.err;
+    EXPECT_EQ(run.status, row.err.empty() ? 0 : 1) << what;
+    EXPECT_EQ(run.err, row.err) << what;
+    EXPECT_EQ(run.out, "") << what;
+    for (const auto& [name, bytes] : row.after) {
+      EXPECT_EQ(file_exists(at(name)), bytes != nullptr) << what << name;
+      if (bytes) {
+        EXPECT_EQ(read_bytes(at(name)), *bytes) << what << name;
       }
     }
   }
