@@ -1,92 +1,121 @@
-// Indexed PNG input: the sprite and palette of a PCX of the same pixels,
-// files from third-party tools, tRNS, and every refused PNG, which leaves
-// nothing on disk.
+// Indexed PNG input and sprite sheets through the real executable: PNG
+// against PCX, files from other tools, tRNS, refused PNGs leaving nothing on
+// disk; a sheet's cells against their cut-out images, and the output names.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <filesystem>
 #include <random>
+#include <set>
+#include <tuple>
 
 #include "pcx/pcx.h"
 #include "png/png.h"
-#include "png_writer.h"
 #include "support.h"
 
 namespace {
 
-// Seeded indices at every depth, interlaced and not: palette entries 0 and 1
-// are one colour, and indices go beyond PLTE's last entry.
+// A PNG for a table row, which sets by name the fields it needs: by default a
+// valid 4 x 3 image of index 3, one sample a byte. Empty PLTE, tRNS and chunks
+// are left out; idat, when not empty, stands for the pixels compressed.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+struct Png {
+  uint32_t width = 4, height = 3;
+  uint8_t depth = 8, colour_type = 3;
+  bool interlaced = false;
+  Bytes pixels = Bytes(12, 3), palette = Bytes(12, 7), alpha, before_idat, after_idat, idat;
+};
+
+Bytes be32(size_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
+
+Bytes png_chunk(const std::string& type, const Bytes& data) {
+  Bytes chunk = join({be32(data.size()), bytes_of(type), data});
+  return join({chunk, be32(crc32(0, chunk.data() + 4, uInt(chunk.size() - 4)))});
+}
+
+// Scanlines behind filter byte 0, samples packed from the high bits down (the
+// uint8_t casts drop the bits already written), the Adam7 passes in turn.
+Bytes build_png(const Png& png) {
+  Bytes raw;
+  auto pass = [&](const PngPass& p) {
+    for (uint32_t y = p.y0; y < png.height && p.x0 < png.width; y += p.dy) {
+      uint32_t bits = 0, acc = 0;  // bits not yet written, in the low end of acc
+      raw.push_back(0);
+      for (uint32_t x = p.x0; x < png.width; x += p.dx) {
+        acc = acc << png.depth | png.pixels[y * png.width + x];
+        for (bits += png.depth; bits >= 8; bits -= 8) raw.push_back(uint8_t(acc >> (bits - 8)));
+      }
+      if (bits > 0) raw.push_back(uint8_t(acc << (8 - bits)));
+    }
+  };
+  for (int i = 0; i < (png.interlaced ? 7 : 1); ++i) pass(png.interlaced ? png_adam7_passes[i] : png_whole_image);
+  uLongf size = compressBound(raw.size());
+  Bytes ihdr = join({be32(png.width), be32(png.height), {png.depth, png.colour_type, 0, 0, png.interlaced}}),
+        idat(size);
+  compress(idat.data(), &size, raw.data(), raw.size());
+  idat.resize(size);
+  return join({Bytes(png_signature, png_signature + 8), png_chunk("IHDR", ihdr),
+               png.palette.empty() ? Bytes{} : png_chunk("PLTE", png.palette),
+               png.alpha.empty() ? Bytes{} : png_chunk("tRNS", png.alpha), png.before_idat,
+               png_chunk("IDAT", png.idat.empty() ? idat : png.idat), png.after_idat, png_chunk("IEND", {})});
+}
+
+using Args = std::vector<std::string>;  // command-line arguments; + appends more
+Args operator+(Args args, const Args& more) { return args.insert(args.end(), more.begin(), more.end()), args; }
+
+// Seeded indices at every depth, Adam7 or not; entries 0 and 1 one colour, indices beyond PLTE.
 TEST(Png, SameSpriteAndPaletteAsPcx) {
   const uint32_t sizes[][2] = {{2, 2}, {3, 5}, {9, 9}, {37, 23}, {511, 3}, {5, 256}};
   std::mt19937 rng(2026);
-  std::string png_in = scratch_path("same.png"), pcx_in = scratch_path("same.pcx"), pal = scratch_path("same.pal");
-  std::string png_kob = scratch_path("same-png.kob"), pcx_kob = scratch_path("same-pcx.kob");
+  const std::string at = scratch_path("same"), png_in = at + ".png", pcx_in = at + ".pcx", pal = at + ".pal";
   for (uint8_t depth : {1, 2, 4, 8}) {
     for (bool interlaced : {false, true}) {
-      for (const auto& size : sizes) {
-        std::string what = std::to_string(depth) + (interlaced ? " bits interlaced " : " bits ") +
-                           std::to_string(size[0]) + "x" + std::to_string(size[1]);
-        Png png = png_of(size[0], size[1], Bytes(size[0] * size[1]), test_palette());
-        png.depth = depth;
-        png.interlaced = interlaced;
+      for (auto [w, h] : sizes) {
+        SCOPED_TRACE(testing::Message() << int(depth) << " bits " << w << "x" << h << (interlaced ? " Adam7" : ""));
+        Bytes pixels(w * h), palette = test_palette();
         uint8_t value = 0;  // in short runs, for runs, literals and skips
-        for (uint8_t& pixel : png.pixels)
-          pixel = value = rng() % 3 ? value : static_cast<uint8_t>(rng() % (1u << depth));
-        png.palette.resize(3 * ((1u << depth) / 2 + 1));
-        std::copy_n(png.palette.begin(), 3, png.palette.begin() + 3);
-        if (interlaced) png.after_idat = png_chunk("tEXt", bytes_of(std::string("Comment\0after the image", 23)));
-        write_bytes(png_in, build_png(png));
-        write_bytes(pcx_in, build_pcx(pcx_of(png.pixels, size[0], size[1], size[0])));
-        ToolRun run = run_tool({"-i", png_in, "-o", png_kob, "-p", pal});
-        ASSERT_EQ(run.err, "") << what;
-        ASSERT_EQ(run_tool({"-i", pcx_in, "-o", pcx_kob}).status, 0) << what;
-        EXPECT_EQ(read_bytes(png_kob), read_bytes(pcx_kob)) << what;
-        png.palette.resize(png_palette_size);
-        EXPECT_EQ(read_bytes(pal), png.palette) << what;
+        for (uint8_t& pixel : pixels) pixel = value = rng() % 3 ? value : uint8_t(rng() % (1u << depth));
+        std::copy_n(palette.begin(), 3, palette.begin() + 3);
+        palette.resize(3 * ((1u << depth) / 2 + 1));
+        Bytes text = interlaced ? png_chunk("tEXt", bytes_of(std::string("Comment\0after the image", 23))) : Bytes{};
+        write_bytes(png_in, build_png({w, h, depth, 3, interlaced, pixels, palette, {}, {}, text}));
+        write_bytes(pcx_in, build_pcx(pcx_of(pixels, w, h, w)));
+        ASSERT_EQ(run_tool({"-i", png_in, "-o", at + "-png.kob", "-p", pal}).err, "");
+        ASSERT_EQ(run_tool({"-i", pcx_in, "-o", at + "-pcx.kob"}).status, 0);
+        EXPECT_EQ(read_bytes(at + "-png.kob"), read_bytes(at + "-pcx.kob"));
+        palette.resize(png_palette_size);
+        EXPECT_EQ(read_bytes(pal), palette);
       }
     }
   }
 }
 
-// PNGs written by Pillow and ImageMagick give the indices and the palette
-// Pillow sees in them (the .pgm and .pal beside each, from make_png.sh).
+// Pillow's and ImageMagick's PNGs give the indices and palette Pillow sees (.pgm, .pal: make_png.sh).
 TEST(Png, ThirdPartyFiles) {
-  const char* const names[] = {"imagemagick-37x23",
-                               "imagemagick-interlaced-37x23",
-                               "imagemagick-4bit-interlaced-37x23",
-                               "imagemagick-2bit-interlaced-37x23",
-                               "pillow-1bit-13x7",
-                               "pillow-2bit-37x23",
-                               "pillow-4bit-9x17",
-                               "pillow-8bit-61x40",
-                               "pillow-transparent-24x16"};
-  for (const std::string name : names) {
-    std::string base = std::string(TEST_DATA_DIR) + "/png/" + name;
-    Bytes pgm = read_bytes(base + ".pgm");
-    unsigned width = 0, height = 0;
-    int header = 0;
-    ASSERT_EQ(sscanf(reinterpret_cast<const char*>(pgm.data()), "P5 %u %u 255%n", &width, &height, &header), 2);
+  for (std::string name : {"imagemagick-37x23", "imagemagick-interlaced-37x23", "imagemagick-4bit-interlaced-37x23",
+                           "imagemagick-2bit-interlaced-37x23", "pillow-1bit-13x7", "pillow-2bit-37x23",
+                           "pillow-4bit-9x17", "pillow-8bit-61x40", "pillow-transparent-24x16"}) {
+    SCOPED_TRACE(name);
+    std::string base = std::string(TEST_DATA_DIR) + "/png/" + name, pgm;
+    for (uint8_t byte : read_bytes(base + ".pgm")) pgm += char(byte);
+    uint32_t width = 0, height = 0;  // the indices are the last width * height bytes
+    ASSERT_EQ(sscanf(pgm.c_str(), "P5 %u %u 255", &width, &height), 2);
     release_image();
-    ASSERT_TRUE(read_src_png((base + ".png").c_str())) << name;
-    ASSERT_EQ(src_pcx_width * src_pcx_height, width * height) << name;
-    EXPECT_EQ(Bytes(src_pcx, src_pcx + width * height), Bytes(pgm.begin() + header + 1, pgm.end())) << name;
-    EXPECT_EQ(Bytes(src_png_palette, src_png_palette + png_palette_size), read_bytes(base + ".pal")) << name;
+    ASSERT_TRUE(read_src_png((base + ".png").c_str()));
+    ASSERT_EQ(std::make_pair(src_pcx_width, src_pcx_height), std::make_pair(width, height));
+    EXPECT_EQ(Bytes(src_pcx, src_pcx + width * height), bytes_of(pgm.substr(pgm.size() - width * height)));
+    EXPECT_EQ(Bytes(src_png_palette, src_png_palette + png_palette_size), read_bytes(base + ".pal"));
   }
   release_image();
 }
 
-// On a 2 x 2 image of one index the strips hold nothing but skips exactly
-// when that index is the transparent one.
+// A 2 x 2 image of one index gives only skips exactly when that index is transparent.
 TEST(Png, TransparentIndex) {
-  struct Row {
-    const char* name;
-    Bytes alpha;
-    std::vector<std::string> tc_args;
-    uint8_t transparent;
-  };
   const Bytes five = {255, 255, 255, 255, 255, 0};
-  const std::vector<Row> rows = {
+  const std::vector<std::tuple<std::string, Bytes, Args, int>> rows = {
+      // What the row is, tRNS, -tc, the transparent index.
       {"no tRNS", {}, {}, 0},
       {"entry 5 of alpha 0", five, {}, 5},
       {"alpha 0 among partial alphas", {128, 0, 1, 254}, {}, 1},
@@ -97,106 +126,83 @@ TEST(Png, TransparentIndex) {
       {"-tc standing last is no -tc", five, {"-tc"}, 5},
   };
   std::string in = scratch_path("trns.png"), out = scratch_path("trns.kob");
-  for (const Row& row : rows) {
-    for (uint8_t index : {uint8_t{0}, uint8_t{5}, row.transparent}) {
-      Png png = png_of(2, 2, Bytes(4, index), Bytes(48, 9));
-      png.alpha = row.alpha;
-      write_bytes(in, build_png(png));
-      std::vector<std::string> args = {"-i", in, "-o", out};
-      args.insert(args.end(), row.tc_args.begin(), row.tc_args.end());
-      ASSERT_EQ(run_tool(args).status, 0) << row.name;
+  for (const auto& [name, alpha, tc, transparent] : rows) {
+    for (int index : {0, 5, transparent}) {
+      SCOPED_TRACE(name + ", pixels of " + std::to_string(index));
+      write_bytes(in, build_png({2, 2, 8, 3, false, Bytes(4, uint8_t(index)), Bytes(48, 9), alpha}));
+      ASSERT_EQ(run_tool(Args{"-i", in, "-o", out} + tc).status, 0);
       Bytes sprite = read_bytes(out);
       bool skips_only = Bytes(sprite.begin() + 16, sprite.end()) == Bytes{0x00, 0x02, 0xff, 0x00, 0x02, 0xff};
-      EXPECT_EQ(skips_only, index == row.transparent) << row.name << ", pixels of " << int(index);
+      EXPECT_EQ(skips_only, index == transparent);
     }
   }
-}
-
-template <typename Edit>
-Bytes png_with(Edit edit) {
-  Png png;
-  edit(png);
-  return build_png(png);
-}
-
-Bytes cut(const Bytes& file, size_t keep) { return Bytes(file.begin(), file.begin() + static_cast<long>(keep)); }
-
-Bytes flipped(Bytes file, size_t at) {
-  file[at] ^= 0x01;
-  return file;
 }
 
 // One line, and no sprite and no palette file. Messages ending in ": " go on
 // with libspng's own words for the damage.
 TEST(Png, RefusedAndDamaged) {
-  const Bytes valid = build_png(Png{});
+  const Bytes valid = build_png({}), text = png_chunk("tEXt", bytes_of(std::string("Title\0x", 7)));
   const size_t idat = 8 + 25 + 24 + 8;  // signature, IHDR, PLTE, IDAT's length and type
-  const Bytes text = png_chunk("tEXt", bytes_of(std::string("Title\0x", 7)));
-  const Bytes two_rows(10, 0);
-  const std::string in = scratch_path("refused.png");
-  const std::string damaged = "Damaged PNG '" + in + "': ";
-  const std::string ends_early = damaged + "the file ends too early\n";
-  const std::string no_iend = damaged + "the file does not end with IEND, it may be cut short\n";
-  const std::string not_indexed =
-      "PNG '" + in + "' is not indexed: save it with a palette (indexed colour, 256 colours at most)\n";
-  const std::string too_big = ", larger than the 511 x 256 of a sprite (cut a sheet with -grid)\n";
-  const std::vector<std::pair<Bytes, std::string>> rows = {
-      {png_with([](Png& p) { p.colour_type = 0; }), not_indexed},
-      {png_with([](Png& p) { p.colour_type = 2; }), not_indexed},
-      {png_with([](Png& p) { p.colour_type = 4; }), not_indexed},
-      {png_with([](Png& p) { p.colour_type = 6; }), not_indexed},
-      {png_with([](Png& p) { p.width = 1; }), "PNG is 1 x 3, smaller than the 2 x 2 of a sprite\n"},
-      {png_with([](Png& p) { p.height = 1; }), "PNG is 4 x 1, smaller than the 2 x 2 of a sprite\n"},
-      {png_with([](Png& p) { p.width = 512, p.pixels.resize(512 * 3); }), "PNG is 512 x 3" + too_big},
-      {png_with([](Png& p) { p.height = 257, p.pixels.resize(4 * 257); }), "PNG is 4 x 257" + too_big},
-      {cut(valid, 8), ends_early},
-      {cut(valid, 20), ends_early},
-      {cut(valid, idat + 3), damaged},
-      {cut(valid, valid.size() - 12), ends_early},
-      {cut(valid, valid.size() - 1), no_iend},
-      {join({valid, {0}}), no_iend},
-      {flipped(valid, 8 + 25 - 1), damaged},             // IHDR's CRC
-      {flipped(valid, 8 + 25 + 24 - 1), damaged},        // PLTE's CRC
-      {flipped(valid, valid.size() - 12 - 1), damaged},  // IDAT's CRC
-      {flipped(valid, valid.size() - 1), damaged},       // IEND's CRC
-      {png_with([&](Png& p) { p.before_idat = flipped(text, 15); }), damaged},
-      {png_with([&](Png& p) { p.after_idat = flipped(text, 15); }), damaged},
-      {png_with([](Png& p) { p.idat = {0x78, 0x9c, 0xff, 0xff, 0xff, 0xff}; }), damaged},
-      {png_with([&](Png& p) { p.idat = zlib_compress(two_rows); }), damaged},
-      {png_with([](Png& p) { p.idat = cut(zlib_compress(png_scanlines(p)), 6); }), damaged},
-      {png_with([](Png& p) { p.palette.clear(); }), damaged},
-      {png_with([](Png& p) { p.depth = 16; }), damaged},
-      {png_with([](Png& p) { p.depth = 3; }), damaged},
-      {png_with([](Png& p) { p.width = 0; }), damaged},
-  };
+  auto cut = [](const Bytes& file, size_t keep) { return Bytes(file.begin(), file.begin() + long(keep)); };
+  auto flip = [](Bytes file, size_t at) { return file[at] ^= 1, file; };
+  auto idat_of = [&](const Bytes& file) { return Bytes(file.begin() + idat, file.end() - 16); };
+  const std::string in = scratch_path("refused.png"), damaged = "Damaged PNG '" + in + "': ";
+  const std::string big = ", larger than the 511 x 256 of a sprite (cut a sheet with -grid)\n";
+  const std::vector<std::pair<std::string, std::vector<Bytes>>> rows = {
+      {"PNG is 1 x 3, smaller than the 2 x 2 of a sprite\n", {build_png({.width = 1})}},
+      {"PNG is 4 x 1, smaller than the 2 x 2 of a sprite\n", {build_png({.height = 1})}},
+      {"PNG is 512 x 3" + big, {build_png({.width = 512, .pixels = Bytes(512 * 3)})}},
+      {"PNG is 4 x 257" + big, {build_png({.height = 257, .pixels = Bytes(4 * 257)})}},
+      {"PNG '" + in + "' is not indexed: save it with a palette (indexed colour, 256 colours at most)\n",
+       {build_png({.colour_type = 0}), build_png({.colour_type = 2}), build_png({.colour_type = 4}),
+        build_png({.colour_type = 6})}},
+      {damaged + "the file ends too early\n", {cut(valid, 8), cut(valid, 20), cut(valid, valid.size() - 12)}},
+      {damaged + "the file does not end with IEND, it may be cut short\n",
+       {cut(valid, valid.size() - 1), join({valid, {0}})}},
+      // Cut in IDAT; CRCs of IHDR, PLTE, IDAT, IEND, a chunk before and after IDAT; bad zlib
+      // data, two rows of the three, a cut stream; no PLTE; depths 16 and 3; width 0.
+      {damaged,
+       {cut(valid, idat + 3), flip(valid, 8 + 25 - 1), flip(valid, 8 + 25 + 24 - 1), flip(valid, valid.size() - 13),
+        flip(valid, valid.size() - 1), build_png({.before_idat = flip(text, 15)}),
+        build_png({.after_idat = flip(text, 15)}), build_png({.idat = {0x78, 0x9c, 0xff, 0xff, 0xff, 0xff}}),
+        build_png({.idat = idat_of(build_png({.height = 2, .pixels = Bytes(8)}))}),
+        build_png({.idat = cut(idat_of(valid), 6)}), build_png({.palette = {}}), build_png({.depth = 16}),
+        build_png({.depth = 3}), build_png({.width = 0})}}};
   const std::string out = scratch_path("refused.kob"), pal = scratch_path("refused.pal");
-  for (const auto& [file, err] : rows) {
-    std::string row = std::to_string(&file - &rows[0].first) + ": " + err;
-    write_bytes(in, file);
+  auto refused = [&](const std::string& err) {
     ToolRun run = run_tool({"-i", in, "-o", out, "-p", pal});
-    EXPECT_EQ(run.status, 1) << row;
-    EXPECT_EQ(run.err.substr(0, err.back() == ' ' ? err.size() : std::string::npos), err) << row;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << row << run.err;
-    EXPECT_FALSE(file_exists(out) || file_exists(pal)) << row;
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.substr(0, err.back() == ' ' ? err.size() : std::string::npos), err);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_FALSE(file_exists(out) || file_exists(pal));
+  };
+  for (const auto& [err, files] : rows) {
+    for (const Bytes& file : files) {
+      SCOPED_TRACE(testing::Message() << "file " << &file - files.data() << " of " << err);
+      write_bytes(in, file);
+      refused(err);
+    }
   }
+  write_bytes(in, valid);  // too large for any sheet, so refused before it is decoded
+  ASSERT_EQ(truncate(in.c_str(), off_t{1} << 32), 0);
+  refused("PNG '" + in + "' is larger than the 256 MiB this reader takes\n");
+  unlink(in.c_str());
 }
 
-// Without a usable libspng a PNG gets one line naming it; a PCX never
-// needs it.
+// Without a usable libspng a PNG gets one line naming it; a PCX never needs it.
 TEST(Png, WithoutLibspng) {
-  std::string dir = scratch_path("no-libspng");
+  std::string dir = scratch_path("no-libspng"), png = dir + "/image.png", out = dir + "/image.kob";
   ASSERT_EQ(system(("mkdir -p '" + dir + "/broken' '" + dir + "/foreign'").c_str()), 0);
   write_bytes(dir + "/broken/libspng.so.0", bytes_of("not a library"));
   Dl_info zlib;  // a real library that is not libspng
   ASSERT_NE(dladdr(reinterpret_cast<void*>(&crc32), &zlib), 0);
   write_bytes(dir + "/foreign/libspng.so.0", read_bytes(zlib.dli_fname));
-  std::string png = dir + "/image.png", pcx = std::string(EXAMPLES_DIR) + "/slime.pcx", out = dir + "/image.kob";
-  write_bytes(png, build_png(Png{}));
+  write_bytes(png, build_png({}));
   const std::vector<std::vector<std::string>> rows = {
       {"broken", png,
        "Cannot read PNG without libspng (Debian package libspng0): " + dir + "/broken/libspng.so.0: file too short\n"},
       {"foreign", png, "Cannot read PNG: libspng.so.0 has no spng_ctx_new, it is too old\n"},
-      {"broken", pcx, ""},
+      {"broken", std::string(EXAMPLES_DIR) + "/slime.pcx", ""},
   };
   for (const auto& row : rows) {
     setenv("LD_LIBRARY_PATH", (dir + "/" + row[0]).c_str(), 1);
@@ -208,15 +214,107 @@ TEST(Png, WithoutLibspng) {
   }
 }
 
-// A file too large for any sheet is refused without being decoded.
-TEST(Png, HugeFile) {
-  std::string in = scratch_path("huge.png"), out = scratch_path("huge.kob");
-  write_bytes(in, build_png(Png{}));
-  ASSERT_EQ(truncate(in.c_str(), off_t{1} << 32), 0);
-  ToolRun run = run_tool({"-i", in, "-o", out});
-  EXPECT_EQ(run.err, "PNG '" + in + "' is larger than the 256 MiB this reader takes\n");
-  EXPECT_FALSE(file_exists(out));
-  unlink(in.c_str());
+// The names in a directory.
+std::set<std::string> files_in(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
+  return names;
+}
+
+// Seeded pixels, half transparent, with cell 0 left empty.
+TEST(Sheet, CellsAreTheSpritesOfTheirCutOutImages) {
+  const std::vector<std::tuple<bool, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, Args>> rows = {
+      // PNG or PCX, columns, rows, cell width and height, PCX bytes a line beyond the width, -tc.
+      {true, 3, 2, 13, 7, 0, {}},           {true, 1, 1, 40, 30, 0, {}},  {true, 2, 3, 6, 5, 0, {"-tc", "0x21"}},
+      {false, 2, 1, 511, 4, 0, {}},         {false, 2, 2, 3, 256, 0, {}}, {false, 3, 2, 5, 3, 1, {}},
+      {false, 1, 4, 8, 2, 0, {"-tc", "7"}},
+  };
+  std::mt19937 rng(10);
+  for (const auto& [png, columns, lines, cw, ch, padding, tc] : rows) {
+    const std::string grid = std::to_string(cw) + "x" + std::to_string(ch), dir = scratch_path("sheet-" + grid);
+    ASSERT_TRUE(std::filesystem::create_directory(dir));
+    SCOPED_TRACE(dir);
+    uint32_t width = columns * cw, height = lines * ch, stride = width + padding;
+    Bytes pixels(stride * height);
+    uint8_t value = 0;
+    for (uint8_t& pixel : pixels) pixel = value = rng() % 4 ? value : rng() % 2 ? 0 : uint8_t(rng());
+    for (uint32_t y = 0; y < ch; ++y) std::fill_n(pixels.begin() + y * stride, cw, 0);
+    write_bytes(dir + "/sheet", png ? build_png({width, height, 8, 3, false, pixels, test_palette()})
+                                    : build_pcx(pcx_of(pixels, width, height, stride)));
+    Args args = {"-i", dir + "/sheet", "-o", dir + "/cell%03d.kob", "-p", dir + "/sheet.pal", "-grid", grid};
+    ASSERT_EQ(run_tool(args + tc).err, "");
+    EXPECT_EQ(read_bytes(dir + "/sheet.pal"), test_palette());
+    ASSERT_EQ(files_in(dir).size(), columns * lines + 2);
+    for (uint32_t cell = 0; cell < columns * lines; ++cell) {
+      Bytes cut;
+      for (uint32_t i = 0; i < cw * ch; ++i)
+        cut.push_back(pixels[(cell / columns * ch + i / cw) * stride + cell % columns * cw + i % cw]);
+      write_bytes(dir + "/single", build_pcx(pcx_of(cut, cw, ch, cw)));
+      ASSERT_EQ(run_tool(Args{"-i", dir + "/single", "-o", dir + "/single.kob"} + tc).status, 0);
+      std::string number = std::to_string(cell), name = "/cell" + std::string(3 - number.size(), '0') + number;
+      EXPECT_EQ(read_bytes(dir + name + ".kob"), read_bytes(dir + "/single.kob")) << name;
+    }
+  }
+}
+
+// Output names and refused grids and sheets, on a sheet of two 2 x 2 cells
+// unless a row names its own input; a refusal leaves the directory empty.
+TEST(Sheet, NamesAndRefusals) {
+  const std::string pcx = scratch_path("two-cells.pcx"), wide_pcx = scratch_path("wide.pcx");
+  const std::string huge_pcx = scratch_path("huge.pcx"), wide_png = scratch_path("wide.png");
+  write_bytes(pcx, build_pcx(pcx_of(Bytes(8, 1), 4, 2, 4)));
+  write_bytes(wide_pcx, build_pcx(pcx_of(Bytes(1024 * 6, 1), 1024, 6, 1024)));
+  write_bytes(huge_pcx, build_pcx({.xmax = 8192, .stride = 8194}));  // 8193 x 2, no data
+  write_bytes(wide_png, build_png({.width = 8192, .height = 4, .pixels = Bytes(8192 * 4, 1), .palette = Bytes(6)}));
+  const std::string bad_grid = "': give the cell size as <width>x<height>, for instance 32x48\n";
+  const std::string range = " is out of range: a cell is 2 to 511 pixels wide and 2 to 256 high\n";
+  const std::string name = "' must hold the cell number as one %d (or %02d and the like) with -grid\n";
+  const std::string zeros(98, '0');
+  auto c = [](int count) {  // c0 to c<count - 1> and the palette
+    std::set<std::string> names = {"pal"};
+    for (int i = 0; i < count; ++i) names.insert("c" + std::to_string(i));
+    return names;
+  };
+  using Row = std::tuple<std::string, std::string, std::string, std::set<std::string>, std::string>;
+  std::vector<Row> rows = {
+      // Pattern, grid, input, the files in the directory afterwards, message.
+      {"c%d.kob", "2x2", pcx, {"c0.kob", "c1.kob", "pal"}, ""},
+      {"c%02d.kob", "2x2", pcx, {"c00.kob", "c01.kob", "pal"}, ""},
+      {"c%0d.kob", "2x2", pcx, {"c0.kob", "c1.kob", "pal"}, ""},
+      {"c%3d", "2x2", pcx, {"c  0", "c  1", "pal"}, ""},
+      {"%%c%d%%", "2x2", pcx, {"%c0%", "%c1%", "pal"}, ""},
+      {"c%%%d", "2x2", pcx, {"c%0", "c%1", "pal"}, ""},
+      {"c%099d", "2x2", pcx, {"c" + zeros + "0", "c" + zeros + "1", "pal"}, ""},
+      {"c%d", "4x2", pcx, c(1), ""},
+      {"c%d", "256x2", wide_pcx, c(12), ""},
+      {"c%d", "256x4", wide_png, c(32), ""},
+      {"c%d", "", wide_pcx, {}, "PCX too big\n"},
+      {"c%d", "", wide_png, {}, "PNG is 8192 x 4, larger than the 511 x 256 of a sprite (cut a sheet with -grid)\n"},
+      {"c%d", "300x2", wide_pcx, {}, "PCX sheet is 1024 x 6, which does not fit a whole number of 300 x 2 cells\n"},
+      {"c%d", "256x4", wide_pcx, {}, "PCX sheet is 1024 x 6, which does not fit a whole number of 256 x 4 cells\n"},
+      {"c%d", "3x2", huge_pcx, {}, "PCX sheet is 8193 x 2, larger than 8192 x 8192\n"},
+      {"c%d", "3x3", wide_png, {}, "PNG sheet is 8192 x 4, which does not fit a whole number of 3 x 3 cells\n"},
+  };
+  for (std::string grid : {"32X48", "32x", "x48", "32", "32x48x2", "+32x48", "32x48 "}) {
+    rows.push_back({"c%d", grid, pcx, {}, "Bad grid '" + grid + bad_grid});
+  }
+  for (std::string grid : {"1x2", "512x2", "2x257", "99999999999999999999x2"}) {
+    rows.push_back({"c%d", grid, pcx, {}, "Grid cell " + grid + range});
+  }
+  for (const char* refused : {"c.kob", "c%%d.kob", "c%d%d.kob", "c%d-%02d", "c%s.kob", "c%x.kob", "c%u", "c%ld",
+                              "c%-2d", "c%+d", "c% d", "c%.2d", "c%*d", "c%100d", "c%", "c%d%", ""}) {
+    rows.push_back({refused, "2x2", pcx, {}, name});
+  }
+  for (size_t n = 0; n < rows.size(); ++n) {
+    const auto& [pattern, grid, input, files, err] = rows[n];
+    const std::string dir = scratch_path("names-" + std::to_string(n));
+    ASSERT_TRUE(std::filesystem::create_directory(dir));
+    SCOPED_TRACE(pattern + " " + grid);
+    Args args = {"-i", input, "-o", dir + "/" + pattern, "-p", dir + "/pal"};
+    EXPECT_EQ(run_tool(grid.empty() ? args : args + Args{"-grid", grid}).err,
+              err == name ? "Output name '" + dir + "/" + pattern + name : err);
+    EXPECT_EQ(files_in(dir), files);
+  }
 }
 
 }  // namespace
