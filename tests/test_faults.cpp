@@ -218,7 +218,7 @@ TEST(Faults, OutputsThatCannotBeWritten) {
 // symlink and a hard link to it (link.pcx, hard.pcx), an earlier good sprite (old.kob) with a
 // symlink to it, the golden sprite and palette for kob2pcx (k.kob, k.pal),
 // and a sheet (s.pcx) of two 64 x 32 cells, the first empty, the second
-// noise, with a hard link to it. Outputs either are whole or are not there: a failed
+// noise, with a hard link to it; and a PNG (p.png). Outputs either are whole or are not there: a failed
 // write removes what it wrote, and nothing is ever written over an input or
 // over the other output.
 TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
@@ -234,6 +234,7 @@ TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
     if (i % 128 >= 64) sheet_pixels[i] = static_cast<uint8_t>(1 + i * 7 % 5);
   }
   const Bytes sheet = build_pcx(pcx_of(sheet_pixels, 128, 32, 128));
+  const Bytes png = read_bytes(std::string(TEST_DATA_DIR) + "/png/pillow-2bit-37x23.png");
   // The empty cell's sprite: one skip-only record a column, well under 1 KiB;
   // the noisy cell's is far over.
   Bytes empty_cell = join({bytes_of("KOB1VGAX"), {32, 0, 64, 0, 0, 0, 0, 0}});
@@ -244,7 +245,8 @@ TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
                                {"old.kob", &sprite},
                                {"k.kob", &sprite},
                                {"k.pal", &palette},
-                               {"s.pcx", &sheet}}) {
+                               {"s.pcx", &sheet},
+                               {"p.png", &png}}) {
       write_bytes(at(name), *bytes);
     }
     ASSERT_EQ(symlink(at("in.pcx").c_str(), at("link.pcx").c_str()), 0);
@@ -287,6 +289,7 @@ TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
        -1,
        same("c1.kob", "c1.kob"),
        {{"c0.kob", gone}, {"c1.kob", gone}}},
+      {P, "-i p.png -o c%d.kob -p c0.kob -grid 37x23", -1, same("c0.kob", "c0.kob"), {{"c0.kob", gone}}},
       {K, "-i k.kob -o k.kob", -1, same("k.kob", "k.kob"), {{"k.kob", &sprite}}},
       {K, "-i k.kob -o k.pal -p k.pal", -1, same("k.pal", "k.pal"), {{"k.pal", &palette}}},
   };

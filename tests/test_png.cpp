@@ -272,7 +272,7 @@ TEST(Sheet, NamesAndRefusals) {
   const std::string zeros(98, '0');
   auto c = [](int count) {  // c0 to c<count - 1> and the palette
     std::set<std::string> names = {"pal"};
-    for (int i = 0; i < count; ++i) names.insert("c" + std::to_string(i));
+    for (int i = 0; i < count; ++i) names.insert(std::string("c").append(std::to_string(i)));
     return names;
   };
   using Row = std::tuple<std::string, std::string, std::string, std::set<std::string>, std::string>;
