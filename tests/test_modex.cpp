@@ -1,12 +1,15 @@
-// The Mode X library on the in-memory VGA: sprites compiled by the real
-// stages, drawn whole and strip by strip, against a picture painted straight
-// from the image's pixels; and malformed sprites against the checker.
+// The Mode X library on the in-memory VGA: sprites compiled by the real stages,
+// drawn whole and strip by strip, against a picture painted straight from the
+// image's pixels; and malformed sprites against the checker.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
+#include <string_view>
+#include <tuple>
 
 #include "modex/kob.h"
 #include "modex/vgamodel.h"
@@ -17,93 +20,16 @@
 
 namespace {
 
-struct Image {
-  uint32_t width, height;
-  Bytes pixels;
-};
+using namespace std::literals;
 
-// Seeded random pixels in runs, about a third of them transparent (index 0);
-// no pixel takes the background index 255.
-Image random_image(uint32_t width, uint32_t height, unsigned seed) {
-  srand(seed);
-  Image image{width, height, Bytes(width * height)};
-  uint8_t value = 0;
-  for (uint8_t& pixel : image.pixels) {
-    if (rand() % 4 == 0) value = rand() % 3 ? static_cast<uint8_t>(1 + rand() % 254) : 0;
-    pixel = value;
-  }
-  return image;
-}
-
-// The sprite pcx2kob's stages compile from the image, transparent index 0.
-Bytes compile(const Image& image) {
-  transparent_color = 0;
-  EXPECT_TRUE(load_pcx(build_pcx(pcx_of(image.pixels, image.width, image.height, image.width))));
-  EXPECT_TRUE(decode_src_pcx());
-  std::string path = scratch_path("modex.kob");
-  EXPECT_TRUE(write_sprite(path.c_str()));
-  release_image();
-  return read_bytes(path);
-}
-
-const uint8_t background = 255;
-
-// The four planes as they must be after drawing: every opaque pixel of the
-// first 255 rows that falls inside the clip rectangle, nothing else.
-std::vector<Bytes> painted_reference(const Image& image, const kob_target& target, int x, int y,
-                                     unsigned long& visible) {
-  std::vector<Bytes> planes(VGA_PLANES, Bytes(VGA_PLANE_SIZE, background));
-  visible = 0;
-  for (uint32_t row = 0; row < std::min(image.height, 255u); ++row) {
-    for (uint32_t column = 0; column < image.width; ++column) {
-      long sx = x + static_cast<long>(column), sy = y + static_cast<long>(row);
-      uint8_t pixel = image.pixels[row * image.width + column];
-      if (pixel == 0 || sx < target.left || sx >= target.right || sy < target.top || sy >= target.bottom) continue;
-      planes[sx % 4][(target.page + sy * target.pitch + sx / 4) % VGA_PLANE_SIZE] = pixel;
-      ++visible;
-    }
-  }
-  return planes;
-}
-
-// Columns of the sprite inside the clip rectangle; none when no row is.
-long visible_columns(const Image& image, const kob_target& clip, long x, long y) {
-  long rows = std::min<long>(y + std::min(image.height, 255u), clip.bottom) - std::max<long>(y, clip.top);
-  long columns = std::min<long>(x + image.width, clip.right) - std::max<long>(x, clip.left);
-  return rows > 0 && columns > 0 ? columns : 0;
-}
-
-bool planes_equal(const std::vector<Bytes>& expected) {
-  for (int p = 0; p < VGA_PLANES; ++p) {
-    if (memcmp(vga.plane[p], expected[p].data(), VGA_PLANE_SIZE) != 0) return false;
-  }
-  return true;
-}
-
-// Draws the sprite's strips one by one, as a viewer streaming them from a
-// file does, in plane order.
-void draw_strip_by_strip(kob_target& target, const kob_sprite& sprite, int x, int y) {
-  for (unsigned plane = 0; plane < 4; ++plane) {
-    for (unsigned column = 0; column < sprite.width; ++column) {
-      if (((x + static_cast<long>(column)) & 3) != plane) continue;
-      kob_draw_strip(&target, sprite.data + sprite.strip[column], sprite.height, x + static_cast<int>(column), y);
-    }
-  }
-}
-
-// Every row: each visible opaque pixel stored once, nothing else stored,
-// one plane select per plane shown, whether drawn whole or strip by strip.
+// Every row (width, height, x, y, clip), drawn whole and strip by strip: the
+// planes hold the painted picture, each visible opaque pixel stored once and
+// nothing else stored, one plane select per plane with a column in the clip.
+// `wide` is a wider virtual screen whose page wraps past 64 KiB.
 TEST(Modex, DrawsWhatThePixelsPaint) {
-  struct Row {
-    uint32_t width, height;
-    int x, y;
-    kob_target clip;  // page, pitch, rectangle; mask is ignored
-  };
-  const kob_target screen = {0, 80, 0, 0, 320, 240, 0};
-  const kob_target page2 = {19200, 80, 0, 0, 320, 240, 0};
-  const kob_target window = {0, 80, 17, 9, 250, 201, 0};
-  const kob_target wide = {40000, 128, 0, 0, 512, 200, 0};  // a wider virtual screen, wrapping past 64 KiB
-  std::vector<Row> rows = {
+  const kob_target screen = {0, 80, 0, 0, 320, 240, 0}, page2 = {19200, 80, 0, 0, 320, 240, 0};
+  const kob_target window = {0, 80, 17, 9, 250, 201, 0}, wide = {40000, 128, 0, 0, 512, 200, 0};
+  std::vector<std::tuple<uint32_t, uint32_t, int, int, kob_target>> rows = {
       {37, 23, 100, 100, screen},  {37, 23, 101, 100, screen},        {37, 23, 102, 100, screen},
       {37, 23, 103, 100, screen},  {37, 23, -5, -7, screen},          {37, 23, 300, 230, screen},
       {37, 23, -37, 0, screen},    {37, 23, 320, 10, screen},         {37, 23, 5, -23, screen},
@@ -118,97 +44,108 @@ TEST(Modex, DrawsWhatThePixelsPaint) {
                     rand() % 700 - 350, rand() % 600 - 300, seed % 2 ? screen : page2});
   }
   for (size_t i = 0; i < rows.size(); ++i) {
-    const Row& row = rows[i];
-    std::string what = "row " + std::to_string(i);
-    Image image = random_image(row.width, row.height, static_cast<unsigned>(i));
-    Bytes file = compile(image);
+    const auto& [w, h, x, y, c] = rows[i];
+    SCOPED_TRACE("row " + std::to_string(i));
+    // Seeded random runs, a third transparent, none the background 255, compiled by pcx2kob's stages.
+    srand(static_cast<unsigned>(i));
+    Bytes pixels(w * h);
+    uint8_t value = 0;
+    for (uint8_t& pixel : pixels) {
+      if (rand() % 4 == 0) value = rand() % 3 ? static_cast<uint8_t>(1 + rand() % 254) : 0;
+      pixel = value;
+    }
+    transparent_color = 0;
+    std::string path = scratch_path("modex.kob");
+    ASSERT_TRUE(load_pcx(build_pcx(pcx_of(pixels, w, h, w))) && decode_src_pcx() && write_sprite(path.c_str()));
+    release_image();
+    Bytes file = read_bytes(path);
     kob_sprite sprite;
     kob_fault fault;
-    ASSERT_EQ(kob_open(&sprite, file.data(), file.size(), &fault), KOB_OK) << what;
-    unsigned long visible = 0;
-    std::vector<Bytes> expected = painted_reference(image, row.clip, row.x, row.y, visible);
+    ASSERT_EQ(kob_open(&sprite, file.data(), file.size(), &fault), KOB_OK);
+    // The four planes as they must be: every opaque pixel of the first 255
+    // rows inside the clip rectangle on the background, nothing else.
+    Bytes expected(sizeof vga.plane, 255);
+    std::set<long> columns;  // inside the rectangle, opaque or not
+    for (long row = 0; row < std::min<long>(h, 255); ++row) {
+      for (long column = 0; column < w; ++column) {
+        long sx = x + column, sy = y + row;
+        if (sx < c.left || sx >= c.right || sy < c.top || sy >= c.bottom) continue;
+        columns.insert(sx);
+        if (uint8_t pixel = pixels[row * w + column])
+          expected[sx % 4 * VGA_PLANE_SIZE + (c.page + sy * c.pitch + sx / 4) % VGA_PLANE_SIZE] = pixel;
+      }
+    }
+    unsigned long visible = std::count_if(expected.begin(), expected.end(), [](uint8_t b) { return b != 255; });
     for (bool whole : {true, false}) {
-      kob_target target = row.clip;
-      target.mask = 0;
-      vga_model_reset(background);
-      if (whole) kob_draw(&target, &sprite, row.x, row.y);
-      if (!whole) draw_strip_by_strip(target, sprite, row.x, row.y);
-      EXPECT_TRUE(planes_equal(expected)) << what << (whole ? " whole" : " strip by strip");
-      EXPECT_EQ(vga.stores, visible) << what;
-      EXPECT_EQ(vga.overwrites, 0u) << what;
-      EXPECT_EQ(vga.selects, std::min(4l, visible_columns(image, row.clip, row.x, row.y))) << what;
+      kob_target target = c;
+      vga_model_reset(255);
+      if (whole) kob_draw(&target, &sprite, x, y);
+      // Strip by strip in plane order, as a viewer streaming them from a file.
+      for (unsigned plane = 0; !whole && plane < 4; ++plane) {
+        for (unsigned column = 0; column < sprite.width; ++column) {
+          if (((x + column) & 3) != plane) continue;
+          kob_draw_strip(&target, sprite.data + sprite.strip[column], sprite.height, x + int(column), y);
+        }
+      }
+      SCOPED_TRACE(whole ? "whole" : "strip by strip");
+      EXPECT_EQ(memcmp(vga.plane, expected.data(), expected.size()), 0);
+      EXPECT_EQ(std::make_tuple(vga.stores, vga.overwrites, vga.selects),
+                std::make_tuple(visible, 0ul, std::min<unsigned long>(4, columns.size())));
     }
   }
 }
 
-// A broken sprite: what the checker reports, in the whole file and when
-// the strips are checked one window at a time as a streaming reader does.
+// A broken sprite: what the checker reports, in the whole file and when the
+// strips are checked one window at a time as a streaming reader does.
 TEST(Modex, RefusesBrokenSprites) {
-  // 2 x 3: column 0 a run of 3, column 1 a skip and a literal.
-  const Bytes good = join(
-      {bytes_of("KOB1VGAX"), {0x03, 0x00, 0x02, 0x00, 0, 0, 0, 0}, {0x83, 0x00, 0x07, 0xff}, {0x01, 0x02, 0x09, 0xff}});
-  auto with = [&](size_t at, std::initializer_list<uint8_t> bytes) {
-    Bytes sprite = good;
-    std::copy(bytes.begin(), bytes.end(), sprite.begin() + static_cast<long>(at));
-    return sprite;
-  };
-  struct Row {
-    Bytes sprite;
-    int code;
-    unsigned strip;
-    kob_size offset, value;
+  auto check = [](const Bytes& bytes, int code, unsigned strip, kob_size offset, kob_size value) {
+    kob_size size = bytes.size();
+    // An exact copy on the heap, so that the sanitizers see any read past it.
+    std::unique_ptr<uint8_t[]> data(new uint8_t[size]);
+    memcpy(data.get(), bytes.data(), size);
+    kob_sprite sprite;
+    kob_fault fault;
+    int opened = kob_open(&sprite, data.get(), size, &fault);
+    bool in_strip = code >= KOB_SHORT_STRIP && code != KOB_TRAILING_DATA;
+    EXPECT_EQ(std::make_tuple(opened, fault.code, in_strip ? fault.strip : 0, fault.offset, fault.value),
+              std::make_tuple(code, code, strip, offset, value));
+    // Streamed: the header, then each strip from at most a window of bytes.
+    unsigned width = 0, height = 0;
+    kob_size at = KOB_HEADER_SIZE, length = 0;
+    int streamed = kob_check_header(data.get(), size, &width, &height, &fault);
+    for (unsigned column = 0; streamed == KOB_OK && column < width; ++column, at += length) {
+      streamed = kob_check_strip(data.get() + at, std::min<kob_size>(size - at, KOB_STRIP_WINDOW), height, column,
+                                 &length, &fault);
+      fault.offset += at;
+    }
+    if (streamed == KOB_OK && size > at) streamed = KOB_TRAILING_DATA, fault.offset = at;
+    EXPECT_EQ(std::make_tuple(streamed, fault.offset), std::make_tuple(code, offset)) << "streamed";
   };
   // 255 rows: strip 0 the longest sound strip, one-pixel literals, then in
   // place of its end byte a record one row too many, found only at the last
   // byte a streaming reader's window holds.
-  Bytes longest = join({bytes_of("KOB1VGAX"), {0xff, 0x00, 0x02, 0x00, 0, 0, 0, 0}});
-  for (int row = 0; row < 255; ++row) longest.insert(longest.end(), {0x01, 0x00, 0x05});
-  const std::vector<Row> rows = {
-      {join({longest, {0x00, 0x01, 0xff}}), KOB_ROWS_MISMATCH, 0, 16 + 765, 256},
-      {Bytes(good.begin(), good.begin() + 15), KOB_SHORT_HEADER, 0, 15, 0},
-      {with(7, {'Y'}), KOB_BAD_MAGIC, 0, 0, 0},
-      {with(8, {0x00, 0x01}), KOB_BAD_HEIGHT, 0, 8, 256},
-      {with(10, {0x00, 0x02}), KOB_BAD_WIDTH, 0, 10, 512},
-      {with(12, {0, 0, 0, 0x80}), KOB_BAD_RESERVED, 0, 12, 0x80000000ul},
-      {with(20, {0x7f}), KOB_CONTROL_127, 1, 20, 127},
-      {with(20, {0x81}), KOB_SHORT_RUN, 1, 20, 1},
-      {with(21, {0xff}), KOB_SKIP_255, 1, 21, 255},
-      {with(16, {0x80, 0x00}), KOB_SHORT_RUN, 0, 16, 0},
-      {with(20, {0x00, 0x00}), KOB_EMPTY_RECORD, 1, 20, 0},
-      {with(16, {0xfe}), KOB_ROWS_MISMATCH, 0, 16, 126},
-      {with(21, {0x01}), KOB_ROWS_MISMATCH, 1, 23, 2},
-      {Bytes(good.begin(), good.end() - 2), KOB_SHORT_STRIP, 1, 22, 0},
-      {Bytes(good.begin(), good.begin() + 21), KOB_SHORT_STRIP, 1, 21, 0},
-      {Bytes(good.begin(), good.begin() + 18), KOB_SHORT_STRIP, 0, 18, 0},
-      {join({good, {0xff}}), KOB_TRAILING_DATA, 0, 24, 1},
+  Bytes longest = join({bytes_of("KOB1VGAX"), {0xff, 0, 2, 0, 0, 0, 0, 0}});
+  for (int row = 0; row < 255; ++row) longest.insert(longest.end(), {1, 0, 5});
+  check(join({longest, {0, 1, 0xff}}), KOB_ROWS_MISMATCH, 0, 16 + 765, 256);
+  // Rows (at, patch, code, strip, offset, value) patch a sound 2 x 3 sprite
+  // (column 0 a run of 3, column 1 a skip and a literal) with bytes from `at`,
+  // or cut it there when there are none.
+  const Bytes good = join({bytes_of("KOB1VGAX"), {3, 0, 2, 0, 0, 0, 0, 0}, {0x83, 0, 7, 0xff}, {1, 2, 9, 0xff}});
+  const std::vector<std::tuple<size_t, std::string_view, int, unsigned, kob_size, kob_size>> rows = {
+      {7, "Y"sv, KOB_BAD_MAGIC, 0, 0, 0},          {8, "\0\1"sv, KOB_BAD_HEIGHT, 0, 8, 256},
+      {10, "\0\2"sv, KOB_BAD_WIDTH, 0, 10, 512},   {12, "\0\0\0\x80"sv, KOB_BAD_RESERVED, 0, 12, 0x80000000ul},
+      {20, "\x7f"sv, KOB_CONTROL_127, 1, 20, 127}, {20, "\x81"sv, KOB_SHORT_RUN, 1, 20, 1},
+      {21, "\xff"sv, KOB_SKIP_255, 1, 21, 255},    {16, "\x80\0"sv, KOB_SHORT_RUN, 0, 16, 0},
+      {20, "\0\0"sv, KOB_EMPTY_RECORD, 1, 20, 0},  {16, "\xfe"sv, KOB_ROWS_MISMATCH, 0, 16, 126},
+      {21, "\1"sv, KOB_ROWS_MISMATCH, 1, 23, 2},   {24, "\xff"sv, KOB_TRAILING_DATA, 0, 24, 1},
+      {15, "", KOB_SHORT_HEADER, 0, 15, 0},        {22, "", KOB_SHORT_STRIP, 1, 22, 0},
+      {21, "", KOB_SHORT_STRIP, 1, 21, 0},         {18, "", KOB_SHORT_STRIP, 0, 18, 0},
   };
-  for (const Row& row : rows) {
-    std::string what = "row " + std::to_string(&row - rows.data());
-    // An exact copy on the heap, so that the sanitizers see any read past it.
-    std::unique_ptr<uint8_t[]> data(new uint8_t[row.sprite.size()]);
-    memcpy(data.get(), row.sprite.data(), row.sprite.size());
-    kob_sprite sprite;
-    kob_fault fault;
-    ASSERT_EQ(kob_open(&sprite, data.get(), row.sprite.size(), &fault), row.code) << what;
-    EXPECT_EQ(fault.code, row.code) << what;
-    if (row.code >= KOB_SHORT_STRIP && row.code != KOB_TRAILING_DATA) {
-      EXPECT_EQ(fault.strip, row.strip) << what;
-    }
-    EXPECT_EQ(fault.offset, row.offset) << what;
-    EXPECT_EQ(fault.value, row.value) << what;
-
-    // Streamed: the header, then each strip from at most a window of bytes.
-    unsigned width = 0, height = 0;
-    kob_size at = KOB_HEADER_SIZE, length = 0, size = row.sprite.size();
-    int code = kob_check_header(data.get(), size, &width, &height, &fault);
-    for (unsigned column = 0; code == KOB_OK && column < width; ++column, at += length) {
-      code = kob_check_strip(data.get() + at, std::min<kob_size>(size - at, KOB_STRIP_WINDOW), height, column, &length,
-                             &fault);
-      fault.offset += at;
-    }
-    if (code == KOB_OK && size > at) code = KOB_TRAILING_DATA, fault.offset = at;
-    EXPECT_EQ(code, row.code) << what << " streamed";
-    EXPECT_EQ(fault.offset, row.offset) << what << " streamed";
+  for (const auto& [at, patch, code, strip, offset, value] : rows) {
+    Bytes sprite = good;
+    sprite.resize(patch.empty() ? at : std::max(sprite.size(), at + patch.size()));
+    std::copy(patch.begin(), patch.end(), sprite.begin() + static_cast<long>(at));
+    check(sprite, code, strip, offset, value);
   }
 }
 
