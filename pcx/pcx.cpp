@@ -79,7 +79,7 @@ bool read_src_pcx(const char* path) {
   if (grid_width != 0 && !check_image_size("PCX", src_pcx_width, src_pcx_height)) return false;
   if (src_pcx_stride < src_pcx_width) return fail("PCX stride < width\n");
   out_strips = src_pcx_width;
-  out_strip_height = src_pcx_height < max_strip_height ? src_pcx_height : max_strip_height;
+  out_strip_height = strip_height_for(src_pcx_height);
   locate_palette();
   return true;
 }

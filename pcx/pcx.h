@@ -29,6 +29,8 @@
 
 #include <cstdint>
 
+#include "modex/kob.h"
+
 // Header fields: offsets and the values this reader accepts.
 constexpr uint32_t pcx_header_size = 128;
 constexpr uint32_t pcx_manufacturer_offset = 0;
@@ -68,9 +70,7 @@ constexpr uint8_t pcx_run_count_mask = 0x3F;
 constexpr uint32_t pcx_max_run = pcx_run_count_mask;
 
 // An image's size limits are a sprite's, or a sheet's with -grid (see
-// sprite/sprite.h). At most this many rows of a column are compiled: a 256th
-// row is dropped.
-constexpr uint32_t max_strip_height = 255;
+// sprite/sprite.h).
 
 // The raw file image from read_src_pcx until decode_src_pcx, then the pixel
 // buffer: src_pcx_stride x src_pcx_height bytes, row after row, one palette
@@ -89,6 +89,10 @@ extern uint32_t src_pcx_stride;
 // Strip geometry: one strip per column, each covering out_strip_height rows.
 extern uint32_t out_strips;
 extern uint32_t out_strip_height;
+
+// The rows compiled per column of an image or cell `height` rows tall: a
+// sprite holds at most 255, so a 256th row is dropped.
+inline uint32_t strip_height_for(uint32_t height) { return height < KOB_MAX_HEIGHT ? height : KOB_MAX_HEIGHT; }
 
 // Loads the input whole, checks the header and limits, sets the geometry and
 // finds the palette.

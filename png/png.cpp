@@ -143,7 +143,7 @@ static int decode_indices(spng_ctx* ctx, const spng_ihdr& ihdr, uint8_t* pixels)
 static void set_geometry(const spng_ihdr& ihdr) {
   src_pcx_width = src_pcx_stride = out_strips = ihdr.width;
   src_pcx_height = ihdr.height;
-  out_strip_height = ihdr.height < max_strip_height ? ihdr.height : max_strip_height;
+  out_strip_height = strip_height_for(ihdr.height);
 }
 
 // Reads and checks the chunks that come before the image data.

@@ -138,7 +138,7 @@ bool write_sprite_sheet(const char* pattern) {
   char* name = cell_name_buffer(pattern);
   if (!name) return false;
   out_strips = grid_width;
-  out_strip_height = grid_height < max_strip_height ? grid_height : max_strip_height;
+  out_strip_height = strip_height_for(grid_height);
   bool written = true;
   for (uint32_t cell = 0; written && cell < cells; ++cell) {
     size_t row_start = static_cast<size_t>(cell / columns) * grid_height * src_pcx_stride;
