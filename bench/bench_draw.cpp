@@ -20,6 +20,7 @@ const char* const images[] = {"sprite-32x32", "sheet-255x128", "sheet-511x256", 
 
 // Compiles the image with the stages, as pcx2kob does, and loads the sprite.
 bool load_sprite(const char* name, std::vector<uint8_t>& file, kob_sprite& sprite) {
+  static kob_size strips[KOB_MAX_WIDTH];
   std::string pcx = std::string(BENCH_IMAGES_DIR) + "/" + name + ".pcx";
   std::string kob = std::string(BENCH_IMAGES_DIR) + "/" + name + ".kob";
   free(src_pcx);
@@ -31,7 +32,7 @@ bool load_sprite(const char* name, std::vector<uint8_t>& file, kob_sprite& sprit
   file.resize(fread(file.data(), 1, file.size(), f));
   fclose(f);
   kob_fault fault;
-  return kob_open(&sprite, file.data(), file.size(), &fault) == KOB_OK;
+  return kob_open(&sprite, file.data(), file.size(), strips, KOB_MAX_WIDTH, &fault) == KOB_OK;
 }
 
 // Opaque pixels of the sprite that fall on the 320 x 240 screen at (x, y).

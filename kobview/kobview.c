@@ -265,30 +265,24 @@ static int bad_sprite(const struct sprite_arg *sprite, struct kob_fault *fault) 
  * time, and notes where every strip starts. */
 static int check_sprite(struct sprite_arg *sprite) {
   struct kob_fault fault;
-  kob_size at = KOB_HEADER_SIZE, length = 0;
-  unsigned column;
-  int got, failed = 0;
+  struct kob_scan scan;
+  int got, failed;
   int fd = open(sprite->path, O_RDONLY);
   if (fd < 0) return say_about("Cannot open sprite file '%s'", sprite->path);
   sprite->length = (kob_size)lseek(fd, 0L, SEEK_END);
   got = read_at(fd, (kob_size)0, buffer, KOB_HEADER_SIZE);
-  failed = got < 0 || kob_check_header(buffer, (kob_size)got, &sprite->width, &sprite->height, &fault) != KOB_OK;
-  for (column = 0; !failed && column < sprite->width; ++column, at += length) {
-    sprite->strip[column] = at;
-    got = read_at(fd, at, buffer, KOB_STRIP_WINDOW);
-    failed = got < 0 || kob_check_strip(buffer, (kob_size)got, sprite->height, column, &length, &fault) != KOB_OK;
-    fault.offset += at;
+  failed = got < 0 || kob_scan_header(&scan, buffer, (kob_size)got, &fault) != KOB_OK;
+  while (!failed && scan.column < scan.width) {
+    sprite->strip[scan.column] = scan.at;
+    got = read_at(fd, scan.at, buffer, KOB_STRIP_WINDOW);
+    failed = got < 0 || kob_scan_strip(&scan, buffer, (kob_size)got, sprite->length, &fault) != KOB_OK;
   }
   close(fd);
   if (got < 0) return say_about("Cannot read sprite file '%s'", sprite->path);
-  if (!failed && sprite->length > at) {
-    fault.code = KOB_TRAILING_DATA;
-    fault.offset = at;
-    fault.value = sprite->length - at;
-    failed = 1;
-  }
   if (failed) return bad_sprite(sprite, &fault);
-  sprite->strip[sprite->width] = at;
+  sprite->width = scan.width;
+  sprite->height = scan.height;
+  sprite->strip[sprite->width] = scan.at;
   if (sprite->centred) {
     sprite->x = ((int)KOB_SCREEN_WIDTH - (int)sprite->width) / 2;
     sprite->y = ((int)KOB_SCREEN_HEIGHT - (int)sprite->height) / 2;

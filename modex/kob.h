@@ -83,16 +83,17 @@ typedef unsigned long kob_size;
 #define KOB_OK 0
 #define KOB_SHORT_HEADER 1 /* the data ends inside the header */
 #define KOB_BAD_MAGIC 2
-#define KOB_BAD_HEIGHT 3     /* value: the height */
-#define KOB_BAD_WIDTH 4      /* value: the width */
-#define KOB_BAD_RESERVED 5   /* value: the reserved field */
-#define KOB_SHORT_STRIP 6    /* the data ends inside the strip */
-#define KOB_CONTROL_127 7    /* a literal over 126 pixels */
-#define KOB_SHORT_RUN 8      /* value: the run's pixels, 0 to 2 */
-#define KOB_SKIP_255 9       /* a skip over 254 */
-#define KOB_EMPTY_RECORD 10  /* no skip and no pixels */
-#define KOB_ROWS_MISMATCH 11 /* value: the rows the strip covers */
-#define KOB_TRAILING_DATA 12 /* value: the bytes after the last strip */
+#define KOB_BAD_HEIGHT 3       /* value: the height */
+#define KOB_BAD_WIDTH 4        /* value: the width */
+#define KOB_BAD_RESERVED 5     /* value: the reserved field */
+#define KOB_SHORT_STRIP 6      /* the data ends inside the strip */
+#define KOB_CONTROL_127 7      /* a literal over 126 pixels */
+#define KOB_SHORT_RUN 8        /* value: the run's pixels, 0 to 2 */
+#define KOB_SKIP_255 9         /* a skip over 254 */
+#define KOB_EMPTY_RECORD 10    /* no skip and no pixels */
+#define KOB_ROWS_MISMATCH 11   /* value: the rows the strip covers */
+#define KOB_TRAILING_DATA 12   /* value: the bytes after the last strip */
+#define KOB_TABLE_TOO_SMALL 13 /* value: the width; the strip table is shorter */
 
 struct kob_fault {
   int code;        /* KOB_OK or what is wrong */
@@ -103,12 +104,22 @@ struct kob_fault {
 };
 
 /* A sprite kob_open accepted: its size and where each column strip starts,
- * counted from the start of `data`. */
+ * counted from the start of `data`, in the caller's table of `width` or more
+ * entries. */
 struct kob_sprite {
   const unsigned char *data;
   unsigned width;
   unsigned height;
-  kob_size strip[KOB_MAX_WIDTH];
+  const kob_size *strip;
+};
+
+/* How far a strip-by-strip check of a file has come: the header's width and
+ * height, the strip to check next and the file offset where it starts. */
+struct kob_scan {
+  unsigned width;
+  unsigned height;
+  unsigned column;
+  kob_size at;
 };
 
 /* Where to draw: the page's start offset in each plane, the bytes per row in
@@ -123,8 +134,23 @@ struct kob_target {
 };
 
 /* Checks the `size` bytes of a whole sprite file at `data` and fills
- * `sprite`; returns KOB_OK, or the first fault's code with `fault` filled. */
-int kob_open(struct kob_sprite *sprite, const unsigned char *data, kob_size size, struct kob_fault *fault);
+ * `sprite`, writing where each strip starts into `strips`, a table of `count`
+ * entries (one per column; a sprite wider than `count` is refused with
+ * KOB_TABLE_TOO_SMALL). Returns KOB_OK, or the first fault's code with
+ * `fault` filled. */
+int kob_open(struct kob_sprite *sprite, const unsigned char *data, kob_size size, kob_size *strips, unsigned count,
+             struct kob_fault *fault);
+
+/* Checking a file as it streams, never holding more than one strip's window:
+ * kob_scan_header on the file's first `size` bytes (16 are enough), then,
+ * while scan->column < scan->width, kob_scan_strip on the bytes from
+ * scan->at: KOB_STRIP_WINDOW of them, or all that is left of the file when
+ * fewer. `length` is the file's whole length; after the last strip, bytes
+ * past it are KOB_TRAILING_DATA. Fault offsets count from the file's start.
+ * The verdict is kob_open's on the whole file. */
+int kob_scan_header(struct kob_scan *scan, const unsigned char *data, kob_size size, struct kob_fault *fault);
+int kob_scan_strip(struct kob_scan *scan, const unsigned char *window, kob_size size, kob_size length,
+                   struct kob_fault *fault);
 
 /* Checks the 16-byte header among the first `size` bytes of a file and
  * stores its width and height. */

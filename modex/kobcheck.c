@@ -76,20 +76,40 @@ int kob_check_strip(const unsigned char *strip, kob_size size, unsigned height, 
   return KOB_OK;
 }
 
-int kob_open(struct kob_sprite *sprite, const unsigned char *data, kob_size size, struct kob_fault *fault) {
-  kob_size at = KOB_HEADER_SIZE, length = 0;
-  unsigned column;
-  if (kob_check_header(data, size, &sprite->width, &sprite->height, fault) != KOB_OK) return fault->code;
-  sprite->data = data;
-  for (column = 0; column < sprite->width; ++column) {
-    sprite->strip[column] = at;
-    if (kob_check_strip(data + at, size - at, sprite->height, column, &length, fault) != KOB_OK) {
-      fault->offset += at;
-      return fault->code;
-    }
-    at += length;
+int kob_scan_header(struct kob_scan *scan, const unsigned char *data, kob_size size, struct kob_fault *fault) {
+  scan->column = 0;
+  scan->at = KOB_HEADER_SIZE;
+  return kob_check_header(data, size, &scan->width, &scan->height, fault);
+}
+
+int kob_scan_strip(struct kob_scan *scan, const unsigned char *window, kob_size size, kob_size length,
+                   struct kob_fault *fault) {
+  kob_size strip_length = 0;
+  if (kob_check_strip(window, size, scan->height, scan->column, &strip_length, fault) != KOB_OK) {
+    fault->offset += scan->at;
+    return fault->code;
   }
-  if (size > at) return refuse(fault, KOB_TRAILING_DATA, at, size - at);
+  scan->at += strip_length;
+  ++scan->column;
+  if (scan->column == scan->width && length > scan->at) {
+    return refuse(fault, KOB_TRAILING_DATA, scan->at, length - scan->at);
+  }
+  return KOB_OK;
+}
+
+int kob_open(struct kob_sprite *sprite, const unsigned char *data, kob_size size, kob_size *strips, unsigned count,
+             struct kob_fault *fault) {
+  struct kob_scan scan;
+  if (kob_scan_header(&scan, data, size, fault) != KOB_OK) return fault->code;
+  if (scan.width > count) return refuse(fault, KOB_TABLE_TOO_SMALL, (kob_size)KOB_WIDTH_OFFSET, (kob_size)scan.width);
+  while (scan.column < scan.width) {
+    strips[scan.column] = scan.at;
+    if (kob_scan_strip(&scan, data + scan.at, size - scan.at, size, fault) != KOB_OK) return fault->code;
+  }
+  sprite->data = data;
+  sprite->width = scan.width;
+  sprite->height = scan.height;
+  sprite->strip = strips;
   return KOB_OK;
 }
 
@@ -107,10 +127,10 @@ void kob_problem(const struct kob_fault *fault, char *text) {
       sprintf(text, "no KOB1VGAX magic");
       break;
     case KOB_BAD_HEIGHT:
-      sprintf(text, "height %lu outside 2 to 255", value);
+      sprintf(text, "height %lu outside %u to %u", value, KOB_MIN_DIMENSION, KOB_MAX_HEIGHT);
       break;
     case KOB_BAD_WIDTH:
-      sprintf(text, "width %lu outside 2 to 511", value);
+      sprintf(text, "width %lu outside %u to %u", value, KOB_MIN_DIMENSION, KOB_MAX_WIDTH);
       break;
     case KOB_BAD_RESERVED:
       sprintf(text, "reserved field is %lu, not 0", value);
@@ -119,19 +139,22 @@ void kob_problem(const struct kob_fault *fault, char *text) {
       sprintf(text, "the file ends inside strip %u", strip);
       break;
     case KOB_CONTROL_127:
-      sprintf(text, "strip %u: control byte 127, a literal over 126 pixels", strip);
+      sprintf(text, "strip %u: control byte %u, a literal over %u pixels", strip, KOB_MAX_LITERAL + 1, KOB_MAX_LITERAL);
       break;
     case KOB_SHORT_RUN:
-      sprintf(text, "strip %u: a run of %lu pixels, fewer than 3", strip, value);
+      sprintf(text, "strip %u: a run of %lu pixels, fewer than %u", strip, value, KOB_MIN_RUN);
       break;
     case KOB_SKIP_255:
-      sprintf(text, "strip %u: a skip of 255, over 254", strip);
+      sprintf(text, "strip %u: a skip of %u, over %u", strip, KOB_MAX_SKIP + 1, KOB_MAX_SKIP);
       break;
     case KOB_EMPTY_RECORD:
       sprintf(text, "strip %u: a record with no skip and no pixels", strip);
       break;
     case KOB_ROWS_MISMATCH:
       sprintf(text, "strip %u covers %lu rows, header says %u", strip, value, fault->height);
+      break;
+    case KOB_TABLE_TOO_SMALL:
+      sprintf(text, "%lu columns, more than the strip table holds", value);
       break;
     default:
       sprintf(text, "%lu bytes after the last strip", value);

@@ -15,8 +15,9 @@ uint32_t src_kob_height;
 namespace {
 
 const char* sprite_path;
-off_t sprite_length;  // the file's whole length; only its start is read
-kob_sprite sprite;    // where each strip of the loaded file starts
+off_t sprite_length;             // the file's whole length; only its start is read
+kob_sprite sprite;               // the loaded file, checked
+kob_size strips[KOB_MAX_WIDTH];  // where each of its strips starts
 
 // Reports the first broken rule, with the offset of the byte that breaks it.
 bool bad(const kob_fault& fault) {
@@ -45,7 +46,7 @@ void paint_strip(uint32_t column, const uint8_t* record) {
 // strip into src_kob.
 bool paint_sprite(const uint8_t* file, uint32_t size) {
   kob_fault fault;
-  if (kob_open(&sprite, file, size, &fault) != KOB_OK) return bad(fault);
+  if (kob_open(&sprite, file, size, strips, KOB_MAX_WIDTH, &fault) != KOB_OK) return bad(fault);
   src_kob_width = sprite.width;
   src_kob_height = sprite.height;
   const size_t pixels = static_cast<size_t>(src_kob_width) * src_kob_height;

@@ -61,7 +61,8 @@ TEST(Modex, DrawsWhatThePixelsPaint) {
     Bytes file = read_bytes(path);
     kob_sprite sprite;
     kob_fault fault;
-    ASSERT_EQ(kob_open(&sprite, file.data(), file.size(), &fault), KOB_OK);
+    std::vector<kob_size> strips(w);
+    ASSERT_EQ(kob_open(&sprite, file.data(), file.size(), strips.data(), w, &fault), KOB_OK);
     // The four planes as they must be: every opaque pixel of the first 255
     // rows inside the clip rectangle on the background, nothing else.
     Bytes expected(sizeof vga.plane, 255);
@@ -98,28 +99,27 @@ TEST(Modex, DrawsWhatThePixelsPaint) {
 // A broken sprite: what the checker reports, in the whole file and when the
 // strips are checked one window at a time as a streaming reader does.
 TEST(Modex, RefusesBrokenSprites) {
-  auto check = [](const Bytes& bytes, int code, unsigned strip, kob_size offset, kob_size value) {
+  auto check = [](const Bytes& bytes, int code, unsigned strip, kob_size offset, kob_size value, unsigned count = 2) {
     kob_size size = bytes.size();
-    // An exact copy on the heap, so that the sanitizers see any read past it.
+    // Exact copies on the heap, so that the sanitizers see any access past them.
     std::unique_ptr<uint8_t[]> data(new uint8_t[size]);
     memcpy(data.get(), bytes.data(), size);
+    std::unique_ptr<kob_size[]> strips(new kob_size[count]);
     kob_sprite sprite;
     kob_fault fault;
-    int opened = kob_open(&sprite, data.get(), size, &fault);
-    bool in_strip = code >= KOB_SHORT_STRIP && code != KOB_TRAILING_DATA;
+    int opened = kob_open(&sprite, data.get(), size, strips.get(), count, &fault);
+    bool in_strip = code >= KOB_SHORT_STRIP && code != KOB_TRAILING_DATA && code != KOB_TABLE_TOO_SMALL;
     EXPECT_EQ(std::make_tuple(opened, fault.code, in_strip ? fault.strip : 0, fault.offset, fault.value),
               std::make_tuple(code, code, strip, offset, value));
+    if (code == KOB_TABLE_TOO_SMALL) return;
     // Streamed: the header, then each strip from at most a window of bytes.
-    unsigned width = 0, height = 0;
-    kob_size at = KOB_HEADER_SIZE, length = 0;
-    int streamed = kob_check_header(data.get(), size, &width, &height, &fault);
-    for (unsigned column = 0; streamed == KOB_OK && column < width; ++column, at += length) {
-      streamed = kob_check_strip(data.get() + at, std::min<kob_size>(size - at, KOB_STRIP_WINDOW), height, column,
-                                 &length, &fault);
-      fault.offset += at;
+    kob_scan scan;
+    int streamed = kob_scan_header(&scan, data.get(), std::min<kob_size>(size, KOB_HEADER_SIZE), &fault);
+    while (streamed == KOB_OK && scan.column < scan.width) {
+      streamed = kob_scan_strip(&scan, data.get() + scan.at, std::min<kob_size>(size - scan.at, KOB_STRIP_WINDOW), size,
+                                &fault);
     }
-    if (streamed == KOB_OK && size > at) streamed = KOB_TRAILING_DATA, fault.offset = at;
-    EXPECT_EQ(std::make_tuple(streamed, fault.offset), std::make_tuple(code, offset)) << "streamed";
+    EXPECT_EQ(std::make_tuple(streamed, fault.offset, fault.value), std::make_tuple(code, offset, value)) << "streamed";
   };
   // 255 rows: strip 0 the longest sound strip, one-pixel literals, then in
   // place of its end byte a record one row too many, found only at the last
@@ -127,10 +127,14 @@ TEST(Modex, RefusesBrokenSprites) {
   Bytes longest = join({bytes_of("KOB1VGAX"), {0xff, 0, 2, 0, 0, 0, 0, 0}});
   for (int row = 0; row < 255; ++row) longest.insert(longest.end(), {1, 0, 5});
   check(join({longest, {0, 1, 0xff}}), KOB_ROWS_MISMATCH, 0, 16 + 765, 256);
+  // A table one entry short of the width, and an empty one.
+  const Bytes sound = join({bytes_of("KOB1VGAX"), {3, 0, 2, 0, 0, 0, 0, 0}, {0x83, 0, 7, 0xff}, {1, 2, 9, 0xff}});
+  check(sound, KOB_TABLE_TOO_SMALL, 0, 10, 2, 1);
+  check(sound, KOB_TABLE_TOO_SMALL, 0, 10, 2, 0);
   // Rows (at, patch, code, strip, offset, value) patch a sound 2 x 3 sprite
   // (column 0 a run of 3, column 1 a skip and a literal) with bytes from `at`,
   // or cut it there when there are none.
-  const Bytes good = join({bytes_of("KOB1VGAX"), {3, 0, 2, 0, 0, 0, 0, 0}, {0x83, 0, 7, 0xff}, {1, 2, 9, 0xff}});
+  const Bytes& good = sound;
   const std::vector<std::tuple<size_t, std::string_view, int, unsigned, kob_size, kob_size>> rows = {
       {7, "Y"sv, KOB_BAD_MAGIC, 0, 0, 0},          {8, "\0\1"sv, KOB_BAD_HEIGHT, 0, 8, 256},
       {10, "\0\2"sv, KOB_BAD_WIDTH, 0, 10, 512},   {12, "\0\0\0\x80"sv, KOB_BAD_RESERVED, 0, 12, 0x80000000ul},
