@@ -6,6 +6,9 @@
 #include <unicorn/unicorn.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "modex/vgamodel.h"
 
@@ -14,12 +17,15 @@ namespace {
 constexpr uint64_t ram_size = 0xA0000;
 constexpr uint64_t vga_base = 0xA0000;
 constexpr uint64_t vga_size = 0x10000;
-constexpr uint64_t segment_base = uint64_t{cpu16_segment} << 4;
 constexpr uint32_t sequencer_index_port = 0x3C4;
 constexpr uint32_t sequencer_data_port = 0x3C5;
 constexpr unsigned map_mask_index = 2;
-// Where the called function returns to: emulation stops on arriving there.
+// Where the called function returns to, in the code segment: emulation
+// stops on arriving there.
 constexpr uint16_t return_offset = 0x0000;
+constexpr uint16_t com_origin = 0x100;
+
+uint64_t linear(uint16_t segment, uint16_t offset) { return (uint64_t{segment} << 4) + offset; }
 
 void check(uc_err err) {
   if (err == UC_ERR_OK) return;
@@ -93,10 +99,41 @@ Cpu16::Cpu16() {
 
 Cpu16::~Cpu16() { uc_close(uc); }
 
-void Cpu16::poke(uint16_t offset, const std::vector<uint8_t>& bytes) {
+void Cpu16::write(uint16_t segment, uint16_t offset, const std::vector<uint8_t>& bytes) {
   for (size_t i = 0; i < bytes.size(); ++i)
-    check(uc_mem_write(uc, segment_base + static_cast<uint16_t>(offset + i), &bytes[i], 1));
+    check(uc_mem_write(uc, linear(segment, static_cast<uint16_t>(offset + i)), &bytes[i], 1));
   poked = true;
+}
+
+void Cpu16::load_code(uint16_t offset, const std::vector<uint8_t>& bytes) { write(code_segment, offset, bytes); }
+
+void Cpu16::poke(uint16_t offset, const std::vector<uint8_t>& bytes) { write(data_segment, offset, bytes); }
+
+// The map's lines: module, symbol, segment number, hex value, flags.
+bool Cpu16::load_com(const std::string& com_path, const std::string& map_path) {
+  std::ifstream com(com_path, std::ios::binary), map(map_path);
+  std::vector<uint8_t> image{std::istreambuf_iterator<char>(com), std::istreambuf_iterator<char>()};
+  if (!com || !map || image.empty()) return false;
+  std::string line;
+  symbols.clear();
+  while (std::getline(map, line)) {
+    std::istringstream fields(line);
+    std::string module, name, value;
+    int segment;
+    if (fields >> module >> name >> segment >> value)
+      symbols[name] = static_cast<uint16_t>(std::stoul(value, nullptr, 16));
+  }
+  if (!symbols.count("__segoff")) return false;
+  data_segment = static_cast<uint16_t>(code_segment + symbols["__segoff"]);
+  load_code(com_origin, image);
+  return true;
+}
+
+uint16_t Cpu16::symbol(const std::string& name) const {
+  auto found = symbols.find(name);
+  if (found != symbols.end()) return found->second;
+  fprintf(stderr, "cpu16: no symbol %s\n", name.c_str());
+  abort();
 }
 
 void Cpu16::poke16(uint16_t offset, uint16_t value) {
@@ -106,7 +143,7 @@ void Cpu16::poke16(uint16_t offset, uint16_t value) {
 std::vector<uint8_t> Cpu16::peek(uint16_t offset, size_t count) {
   std::vector<uint8_t> bytes(count);
   for (size_t i = 0; i < count; ++i)
-    check(uc_mem_read(uc, segment_base + static_cast<uint16_t>(offset + i), &bytes[i], 1));
+    check(uc_mem_read(uc, linear(data_segment, static_cast<uint16_t>(offset + i)), &bytes[i], 1));
   return bytes;
 }
 
@@ -119,20 +156,21 @@ Cpu16Counts Cpu16::call(uint16_t function, const std::vector<uint16_t>& argument
   uint16_t sp = cpu16_stack_top;
   for (auto it = std::rbegin(arguments); it != std::rend(arguments); ++it) poke16(sp -= 2, *it);
   poke16(sp -= 2, return_offset);
-  int segment = cpu16_segment, zero = 0, stack = sp, ip = function;
-  for (int reg : {UC_X86_REG_CS, UC_X86_REG_DS, UC_X86_REG_ES, UC_X86_REG_SS}) check(uc_reg_write(uc, reg, &segment));
+  int code = code_segment, data = data_segment, zero = 0, stack = sp, ip = function;
+  check(uc_reg_write(uc, UC_X86_REG_CS, &code));
+  for (int reg : {UC_X86_REG_DS, UC_X86_REG_ES, UC_X86_REG_SS}) check(uc_reg_write(uc, reg, &data));
   for (int reg : {UC_X86_REG_AX, UC_X86_REG_BX, UC_X86_REG_CX, UC_X86_REG_DX, UC_X86_REG_SI, UC_X86_REG_DI,
                   UC_X86_REG_BP, UC_X86_REG_FLAGS})
     check(uc_reg_write(uc, reg, &zero));
   check(uc_reg_write(uc, UC_X86_REG_SP, &stack));
   check(uc_reg_write(uc, UC_X86_REG_IP, &ip));
   // Code translated before from bytes poked since would run again.
-  if (poked) check(uc_ctl_remove_cache(uc, segment_base, segment_base + 0x10000));
+  if (poked) check(uc_ctl_remove_cache(uc, 0, ram_size));
   poked = false;
   counts = {};
   last_store = ~0ULL;
   last_address = ~0ULL;
-  uc_err err = uc_emu_start(uc, segment_base + function, segment_base + return_offset, 0, limit);
+  uc_err err = uc_emu_start(uc, linear(code_segment, function), linear(code_segment, return_offset), 0, limit);
   int at = 0, ax = 0;
   check(uc_reg_read(uc, UC_X86_REG_IP, &at));
   check(uc_reg_read(uc, UC_X86_REG_AX, &ax));

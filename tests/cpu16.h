@@ -1,18 +1,21 @@
 // A 16-bit real-mode PC on the host, for running and counting the library's
-// assembly and generated code: one 64 KiB segment where code, data and stack
-// live together (CS = DS = ES = SS, as in a .COM), and the VGA's segment
-// A000h behind the in-memory model of vgamodel.h.
+// assembly and generated code: a code segment, a data segment that is also
+// the stack and extra segment (DS = ES = SS), and the VGA's segment A000h
+// behind the in-memory model of vgamodel.h. bcc's .COM startup sets DS to
+// the paragraph after the code (__segoff paragraphs past CS), so code that
+// mistakes one for the other fails here as it would under DOS.
 //
 // - Stores to A0000h..AFFFFh go through vga_model_store, one per byte, so they
 //   land in the planes the map mask enables; reads there return 0.
 // - OUT to 3C4h (index) and 3C5h (data) reaches the Sequencer: index 2, the
 //   map mask, goes to vga_model_select. A word OUT to 3C4h writes both.
-// - call() runs a near function with bcc's small-model convention: arguments
+// - call() runs a near function in the code segment with bcc's small-model convention: arguments
 //   pushed last to first (the first at [sp+2] on entry), a near return, the
 //   caller popping them. It returns what the run cost.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,8 +30,10 @@ struct Cpu16Counts {
   std::string error;          // why not, when it did not return
 };
 
-// The segment everything lives in, and the stack's top within it.
-constexpr uint16_t cpu16_segment = 0x1000;
+// Where code and data live unless a .COM image says otherwise, and the
+// stack's top in the data segment.
+constexpr uint16_t cpu16_code_segment = 0x1000;
+constexpr uint16_t cpu16_data_segment = 0x2000;
 constexpr uint16_t cpu16_stack_top = 0xFFFE;
 
 struct uc_struct;
@@ -40,7 +45,16 @@ class Cpu16 {
   Cpu16(const Cpu16&) = delete;
   Cpu16& operator=(const Cpu16&) = delete;
 
-  // Bytes into the segment at `offset`, wrapping at 64 KiB like the CPU.
+  // Code into the code segment at `offset`.
+  void load_code(uint16_t offset, const std::vector<uint8_t>& bytes);
+  // A .COM that bcc linked, at 100h of the code segment, with the data
+  // segment where its startup puts it and the symbols of its `ld86 -M` map
+  // (code symbols are offsets in the code segment). False when either file
+  // cannot be read or the map lacks __segoff.
+  bool load_com(const std::string& com_path, const std::string& map_path);
+  uint16_t symbol(const std::string& name) const;
+
+  // Bytes into the data segment at `offset`, wrapping at 64 KiB like the CPU.
   void poke(uint16_t offset, const std::vector<uint8_t>& bytes);
   void poke16(uint16_t offset, uint16_t value);
   std::vector<uint8_t> peek(uint16_t offset, size_t count);
@@ -57,8 +71,13 @@ class Cpu16 {
   unsigned sequencer_index = 0;
 
  private:
+  void write(uint16_t segment, uint16_t offset, const std::vector<uint8_t>& bytes);
+
   uc_struct* uc = nullptr;
   bool poked = false;
+  uint16_t code_segment = cpu16_code_segment;
+  uint16_t data_segment = cpu16_data_segment;
+  std::map<std::string, uint16_t> symbols;
 };
 
 // The library's structures where bcc lays them out: 2-byte ints, unsigneds
