@@ -1,8 +1,7 @@
 ; kob_draw_compiled for bcc's small model (see kobcomp.h): checks that the
-; sprite lies wholly inside the clip rectangle, then far-calls the body of
-; each column class with its plane selected, DS at video memory and DI at the
-; byte of the class's first column on the sprite's top row; otherwise hands
-; the draw to kob_draw.
+; sprite lies wholly inside the clip rectangle, then far-calls the code's
+; driver for x mod 4 with DS at video memory and DI at the byte of column 0
+; on the sprite's top row; otherwise hands the draw to kob_draw.
 ;
 ; bcc's convention: arguments on the stack, the first at [sp+2], the caller
 ; pops them; ax, bx, cx and dx are free; si, di, bp, ds and es are kept.
@@ -26,9 +25,7 @@ SPRITE_WIDTH    equ 2
 SPRITE_HEIGHT   equ 4
 
 PITCH           equ 80          ; KOB_COMPILED_PITCH
-CLASSES         equ 4           ; KOB_COMPILED_CLASSES
 SEQUENCER       equ 3C4h        ; index port; the data port follows it
-MAP_MASK        equ 2           ; the Sequencer's map mask register
 VIDEO           equ 0A000h      ; segment of video memory
 
 ; the arguments, from bp
@@ -37,11 +34,11 @@ ARG_SPRITE      equ 6
 ARG_CODE        equ 8
 ARG_X           equ 10
 ARG_Y           equ 12
-; the locals, below the saved si and di
-BODY            equ -8          ; far pointer to the body to call: offset
-BODY_SEGMENT    equ -6          ; and segment, the data segment
-HEADER_END      equ -10         ; past the header entry of the last class drawn
-LOCALS          equ 6
+; the local, below the saved si and di: a far pointer to the driver
+DRIVER          equ -8          ; offset
+DRIVER_SEGMENT  equ -6          ; and segment, the data segment
+LOCALS          equ 4
+SELECT_SIZE     equ 4           ; a driver's first select, skipped when made
 
         section .text
 
@@ -100,62 +97,42 @@ _kob_draw_compiled:
         add     ax, cx
         jc      .strips
 
-        ; The classes to draw: as many as there are columns, up to 4.
-        mov     cx, [bx+SPRITE_WIDTH]
-        cmp     cx, CLASSES
-        jbe     .classes
-        mov     cx, CLASSES
-.classes:
-        mov     bx, [bp+ARG_CODE]
-        shl     cx, 1
-        add     cx, bx
-        mov     [bp+HEADER_END], cx
-        mov     [bp+BODY_SEGMENT], ds
-
-        ; DI: the byte of column 0 on the top row; CX: its plane's mask.
+        ; DI: the byte of column 0 on the top row.
         mov     ax, [bp+ARG_Y]
         mov     dx, PITCH
         mul     dx
         add     ax, [si+TARGET_PAGE]
         mov     di, [bp+ARG_X]
-        mov     cx, di
         shr     di, 1
         shr     di, 1
         add     di, ax
+
+        ; The driver for x mod 4, past its first select when the target
+        ; has that plane selected already.
+        mov     cx, [bp+ARG_X]
         and     cx, 3
-        mov     ax, 1
-        shl     ax, cl
-        mov     cx, ax
+        mov     bx, cx
+        shl     bx, 1
+        add     bx, [bp+ARG_CODE]
+        mov     ax, [bx]
+        add     ax, [bp+ARG_CODE]
+        mov     dx, 1
+        shl     dx, cl
+        cmp     [si+TARGET_MASK], dx
+        jne     .call
+        add     ax, SELECT_SIZE
+.call:
+        mov     [bp+DRIVER], ax
+        mov     [bp+DRIVER_SEGMENT], ds
         mov     dx, SEQUENCER
         push    ds
         mov     ax, VIDEO
         mov     ds, ax
-
-        ; The target and the code are reached through SS from here on.
-.class:
-        cmp     [ss:si+TARGET_MASK], cx
-        je      .selected
-        mov     [ss:si+TARGET_MASK], cx
-        mov     al, MAP_MASK
-        mov     ah, cl
-        out     dx, ax
-.selected:
-        mov     ax, [ss:bx]
-        add     ax, [bp+ARG_CODE]
-        mov     [bp+BODY], ax
-        call    far [bp+BODY]
-        add     bx, 2
-        cmp     bx, [bp+HEADER_END]
-        je      .drawn
-        shl     cl, 1
-        test    cl, 10h
-        jz      .class
-        ; past plane 3: plane 0 again, one byte further right
-        mov     cl, 1
-        inc     di
-        jmp     .class
-.drawn:
+        call    far [bp+DRIVER]
         pop     ds
+        mov     al, ah
+        xor     ah, ah
+        mov     [si+TARGET_MASK], ax
         jmp     .return
 
 .strips:

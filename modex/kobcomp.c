@@ -6,7 +6,15 @@
 #define AT_DI_DISP8 0x45  /* ModR/M: [di + signed 8-bit displacement] */
 #define AT_DI_DISP16 0x85 /* ModR/M: [di + 16-bit displacement] */
 #define MAX_DISP8 127     /* the largest displacement the short form holds */
-#define RETF 0xCB         /* the end of every body */
+#define MOV_AX 0xB8       /* mov ax, imm16 */
+#define OUT_DX_AX 0xEF    /* out dx, ax */
+#define INC_DI 0x47       /* inc di */
+#define CALL 0xE8         /* call rel16, near */
+#define RET 0xC3          /* the end of every body */
+#define RETF 0xCB         /* the end of every driver */
+#define MAP_MASK 2        /* the Sequencer's map mask register */
+#define SELECT_SIZE 4     /* mov ax, imm16 / out dx, ax */
+#define CALL_SIZE 3       /* call rel16 */
 #define TRANSPARENT 256   /* a pixel no palette index can be */
 
 /* Reads a checked strip one row at a time. */
@@ -115,31 +123,72 @@ static void emit_body(struct emitter *out, const struct kob_sprite *sprite, unsi
       emit_store(out, row * KOB_COMPILED_PITCH + c / KOB_COMPILED_CLASSES, pixel, next);
     }
   }
+  emit(out, RET);
+}
+
+/* Where the parts of the code start: the bodies of the classes the sprite
+ * has (its width, up to 4), and the end. */
+struct layout {
+  unsigned classes;
+  kob_size body[KOB_COMPILED_CLASSES];
+  kob_size end;
+};
+
+/* A driver selects each class's plane and calls its body; past plane 3 it
+ * moves DI one byte right. */
+static kob_size driver_size(unsigned classes, unsigned shift) {
+  return classes * (SELECT_SIZE + CALL_SIZE) + (shift + classes > KOB_COMPILED_CLASSES ? 1 : 0) + 1;
+}
+
+static void lay_out(const struct kob_sprite *sprite, struct layout *layout) {
+  struct emitter counter;
+  unsigned shift, class;
+  kob_size at = KOB_COMPILED_HEADER_SIZE;
+  layout->classes = sprite->width < KOB_COMPILED_CLASSES ? sprite->width : KOB_COMPILED_CLASSES;
+  for (shift = 0; shift < KOB_COMPILED_CLASSES; ++shift) at += driver_size(layout->classes, shift);
+  for (class = 0; class < layout->classes; ++class) {
+    layout->body[class] = at;
+    counter.code = 0;
+    counter.at = 0;
+    emit_body(&counter, sprite, class);
+    at += counter.at;
+  }
+  layout->end = at;
+}
+
+static void emit_driver(struct emitter *out, const struct layout *layout, unsigned shift) {
+  unsigned class, plane;
+  for (class = 0; class < layout->classes; ++class) {
+    plane = (shift + class) % KOB_COMPILED_CLASSES;
+    emit(out, MOV_AX);
+    emit_word(out, (1u << plane) << 8 | MAP_MASK);
+    emit(out, OUT_DX_AX);
+    if (shift + class == KOB_COMPILED_CLASSES) emit(out, INC_DI);
+    emit(out, CALL);
+    emit_word(out, (unsigned)((layout->body[class] - (out->at + 2)) & 0xFFFF));
+  }
   emit(out, RETF);
 }
 
-/* Writes the code into `code`, or only counts it when `code` is null; the
- * bytes it takes either way. */
-static kob_size generate(const struct kob_sprite *sprite, unsigned char *code) {
-  struct emitter out;
-  unsigned class;
-  out.code = code;
-  out.at = KOB_COMPILED_HEADER_SIZE;
-  for (class = 0; class < KOB_COMPILED_CLASSES; ++class) {
-    if (code) {
-      code[2 * class] = (unsigned char)(out.at & 0xFF);
-      code[2 * class + 1] = (unsigned char)((out.at >> 8) & 0xFF);
-    }
-    emit_body(&out, sprite, class);
-  }
-  return out.at;
+kob_size kob_compiled_size(const struct kob_sprite *sprite) {
+  struct layout layout;
+  lay_out(sprite, &layout);
+  return layout.end;
 }
 
-kob_size kob_compiled_size(const struct kob_sprite *sprite) { return generate(sprite, 0); }
-
 int kob_compile(const struct kob_sprite *sprite, unsigned char *code, kob_size size) {
-  kob_size needed = generate(sprite, 0);
-  if (needed > size || needed > KOB_COMPILED_MAX) return 0;
-  generate(sprite, code);
+  struct layout layout;
+  struct emitter out;
+  unsigned shift, class;
+  lay_out(sprite, &layout);
+  if (layout.end > size || layout.end > KOB_COMPILED_MAX) return 0;
+  out.code = code;
+  out.at = KOB_COMPILED_HEADER_SIZE;
+  for (shift = 0; shift < KOB_COMPILED_CLASSES; ++shift) {
+    code[2 * shift] = (unsigned char)(out.at & 0xFF);
+    code[2 * shift + 1] = (unsigned char)((out.at >> 8) & 0xFF);
+    emit_driver(&out, &layout, shift);
+  }
+  for (class = 0; class < layout.classes; ++class) emit_body(&out, sprite, class);
   return 1;
 }
