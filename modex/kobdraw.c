@@ -84,18 +84,29 @@ static void draw_rows(const unsigned char *record, unsigned origin, unsigned pit
   }
 }
 
-void kob_draw(struct kob_target *target, const struct kob_sprite *sprite, int x, int y) {
+/* Draws the sprite's columns in plane order. The view counts positions from
+ * x; mirrored, the column at position p is width - 1 - p. */
+static void draw_sprite(struct kob_target *target, const struct kob_sprite *sprite, int x, int y, int mirrored) {
   struct kob_view view;
-  unsigned plane, column;
+  unsigned plane, at, column;
   if (!clip(target, sprite->width, sprite->height, x, y, &view)) return;
   for (plane = 0; plane < 4 && view.first_column + plane < view.end_column; ++plane) {
-    column = view.first_column + plane;
-    select_plane(target, (long)x + (long)column);
-    for (; column < view.end_column; column += 4) {
-      draw_rows(sprite->data + sprite->strip[column], column_origin(target, (long)x + (long)column, y), target->pitch,
+    at = view.first_column + plane;
+    select_plane(target, (long)x + (long)at);
+    for (; at < view.end_column; at += 4) {
+      column = mirrored ? sprite->width - 1 - at : at;
+      draw_rows(sprite->data + sprite->strip[column], column_origin(target, (long)x + (long)at, y), target->pitch,
                 view.first_row, view.end_row);
     }
   }
+}
+
+void kob_draw(struct kob_target *target, const struct kob_sprite *sprite, int x, int y) {
+  draw_sprite(target, sprite, x, y, 0);
+}
+
+void kob_draw_mirrored(struct kob_target *target, const struct kob_sprite *sprite, int x, int y) {
+  draw_sprite(target, sprite, x, y, 1);
 }
 
 void kob_draw_strip(struct kob_target *target, const unsigned char *strip, unsigned height, int x, int y) {
