@@ -15,6 +15,10 @@ void kob_target_init(struct kob_target *target, unsigned page) {
   target->mask = 0;
 }
 
+/* The DOS library takes kob_draw, kob_draw_mirrored and kob_draw_strip from
+ * kobdraw.asm when NASM is at hand: KOB_ASM_DRAWER leaves them out here. */
+#ifndef KOB_ASM_DRAWER
+
 /* The part of a sprite at (x, y) inside the clip rectangle: columns
  * first_column to end_column - 1, rows first_row to end_row - 1. */
 struct kob_view {
@@ -115,6 +119,8 @@ void kob_draw_strip(struct kob_target *target, const unsigned char *strip, unsig
   select_plane(target, (long)x);
   draw_rows(strip, column_origin(target, (long)x, y), target->pitch, view.first_row, view.end_row);
 }
+
+#endif
 
 #ifdef KOB_BCC_SEAM
 /* clang-format off */
