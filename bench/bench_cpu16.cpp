@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr uint16_t target_at = 0x0400, sprite_at = 0x0410, data_at = 0x0800, data_end = 0xF000;
+constexpr uint16_t target_at = 0x3000, sprite_at = 0x3010, data_at = 0x3100, data_end = 0xF000;
 constexpr uint16_t strip_at = data_at;  // where a streamed strip goes
 
 struct Case {
@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
     unsigned long visible = 0;
     for (const std::string& library : libraries) {
       Cpu16 cpu;
-      if (!cpu.load_com(library + ".COM", library + ".MAP")) {
+      if (!cpu.load_com(library + ".COM", library + ".MAP") || cpu.symbol("__end") >= target_at) {
         fprintf(stderr, "bench_cpu16: cannot load %s\n", library.c_str());
         return 1;
       }

@@ -29,11 +29,12 @@
  *   kob2pcx does (it checks through them). A refusal fills
  *   a kob_fault: what is wrong, in which strip, at which byte, and the value
  *   that breaks the rule.
- * - kob_draw and kob_draw_strip trust their input: draw only sprites that
- *   kob_open accepted and strips that kob_check_strip accepted.
+ * - kob_draw, kob_draw_mirrored and kob_draw_strip trust their input: draw
+ *   only sprites that kob_open accepted and strips that kob_check_strip
+ *   accepted.
  * - Drawing stores each visible opaque pixel exactly once and nothing else;
- *   one kob_draw selects planes at most 4 times. Video memory is written
- *   through the two operations of kobseam.h only.
+ *   one kob_draw or kob_draw_mirrored selects planes at most 4 times. Video
+ *   memory is written through the two operations of kobseam.h only.
  */
 #ifndef KOB_H
 #define KOB_H
@@ -174,6 +175,10 @@ void kob_target_init(struct kob_target *target, unsigned page);
 /* Draws the sprite with its top-left pixel at (x, y), clipped to the
  * target's rectangle, in plane order. */
 void kob_draw(struct kob_target *target, const struct kob_sprite *sprite, int x, int y);
+
+/* Draws the sprite facing the other way: column c at x + width - 1 - c, with
+ * the same clipping and the same guarantees as kob_draw. */
+void kob_draw_mirrored(struct kob_target *target, const struct kob_sprite *sprite, int x, int y);
 
 /* Draws one checked strip as the column at (x, y) of a sprite `height` rows
  * tall, clipped; selects its plane unless the target has it selected. Drawing

@@ -15,6 +15,10 @@ void kob_target_init(struct kob_target *target, unsigned page) {
   target->mask = 0;
 }
 
+/* The DOS library takes kob_draw, kob_draw_mirrored and kob_draw_strip from
+ * kobdraw.asm when NASM is at hand: KOB_ASM_DRAWER leaves them out here. */
+#ifndef KOB_ASM_DRAWER
+
 /* The part of a sprite at (x, y) inside the clip rectangle: columns
  * first_column to end_column - 1, rows first_row to end_row - 1. */
 struct kob_view {
@@ -84,18 +88,29 @@ static void draw_rows(const unsigned char *record, unsigned origin, unsigned pit
   }
 }
 
-void kob_draw(struct kob_target *target, const struct kob_sprite *sprite, int x, int y) {
+/* Draws the sprite's columns in plane order. The view counts positions from
+ * x; mirrored, the column at position p is width - 1 - p. */
+static void draw_sprite(struct kob_target *target, const struct kob_sprite *sprite, int x, int y, int mirrored) {
   struct kob_view view;
-  unsigned plane, column;
+  unsigned plane, at, column;
   if (!clip(target, sprite->width, sprite->height, x, y, &view)) return;
   for (plane = 0; plane < 4 && view.first_column + plane < view.end_column; ++plane) {
-    column = view.first_column + plane;
-    select_plane(target, (long)x + (long)column);
-    for (; column < view.end_column; column += 4) {
-      draw_rows(sprite->data + sprite->strip[column], column_origin(target, (long)x + (long)column, y), target->pitch,
+    at = view.first_column + plane;
+    select_plane(target, (long)x + (long)at);
+    for (; at < view.end_column; at += 4) {
+      column = mirrored ? sprite->width - 1 - at : at;
+      draw_rows(sprite->data + sprite->strip[column], column_origin(target, (long)x + (long)at, y), target->pitch,
                 view.first_row, view.end_row);
     }
   }
+}
+
+void kob_draw(struct kob_target *target, const struct kob_sprite *sprite, int x, int y) {
+  draw_sprite(target, sprite, x, y, 0);
+}
+
+void kob_draw_mirrored(struct kob_target *target, const struct kob_sprite *sprite, int x, int y) {
+  draw_sprite(target, sprite, x, y, 1);
 }
 
 void kob_draw_strip(struct kob_target *target, const unsigned char *strip, unsigned height, int x, int y) {
@@ -104,6 +119,8 @@ void kob_draw_strip(struct kob_target *target, const unsigned char *strip, unsig
   select_plane(target, (long)x);
   draw_rows(strip, column_origin(target, (long)x, y), target->pitch, view.first_row, view.end_row);
 }
+
+#endif
 
 #ifdef KOB_BCC_SEAM
 /* clang-format off */

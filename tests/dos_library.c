@@ -9,6 +9,7 @@ int main(int argc, char **argv) {
   if (argc > 0 || !argv) return 0;
   kob_open(0, 0, 0, 0, 0, 0);
   kob_draw(0, 0, 0, 0);
+  kob_draw_mirrored(0, 0, 0, 0);
   kob_draw_strip(0, 0, 0, 0, 0);
   kob_compiled_size(0);
   kob_compile(0, 0, 0);

@@ -15,8 +15,9 @@
 namespace {
 
 // Where the descriptors, the sprite file (its strip table after it) and then
-// the code go in the data segment; the stack is at its top.
-constexpr uint16_t target_at = 0x0400, sprite_at = 0x0410, data_at = 0x0800, data_end = 0xF000;
+// the code go in the data segment: above the library's own data, below the
+// stack at its top.
+constexpr uint16_t target_at = 0x3000, sprite_at = 0x3010, data_at = 0x3100, data_end = 0xF000;
 
 struct Sprite {
   Bytes file;
@@ -35,7 +36,10 @@ Sprite open_sprite(const Bytes& pixels, uint32_t width, uint32_t height) {
 struct DosLibrary {
   Cpu16 cpu;
   uint16_t code_at = 0;
-  DosLibrary() { EXPECT_TRUE(cpu.load_com(DOS_LIBRARY ".COM", DOS_LIBRARY ".MAP")); }
+  explicit DosLibrary(const std::string& library = DOS_LIBRARY) {
+    EXPECT_TRUE(cpu.load_com(library + ".COM", library + ".MAP"));
+    EXPECT_LT(cpu.symbol("__end"), target_at);
+  }
   void place(const Sprite& s) {
     code_at = cpu16_place_sprite(cpu, s.sprite, s.file.size(), data_at, sprite_at);
     ASSERT_LT(code_at, data_end);
@@ -147,8 +151,9 @@ Drawn draw(DosLibrary& dos, const char* function, const kob_target& target, cons
   return {counts, Bytes(planes, planes + sizeof vga.plane), vga.overwrites, cpu16_read_target(dos.cpu, target_at).mask};
 }
 
-// Every row drawn by kob_draw_compiled and by the C drawer, both as bcc built
-// them: the same planes, nothing stored twice, the same plane selects and mask
+// Every row drawn by kob_draw_compiled, in the library with the C drawer and
+// in the one with the assembly strip drawer, and by the C drawer, all as bcc
+// linked them: the same planes, nothing stored twice, the same plane selects and mask
 // left in the target. A sprite wholly inside the clip rectangle runs its code
 // at under one instruction per pixel, past a fixed cost under 200 (the C
 // drawer takes 700 for a 2 x 2); any other goes to the strips, with code
@@ -174,7 +179,7 @@ TEST(Compiled, DrawsWhatTheStripsDraw) {
     uint32_t w = 2 + rand() % 90, h = 2 + rand() % 80;
     rows.push_back({w, h, rand() % (322 - int(w)) - 1, rand() % (242 - int(h)) - 1, seed % 2 ? screen : page2, true});
   }
-  DosLibrary dos;
+  DosLibrary dos, assembly(DRAWER_COM);
   const Bytes poisoned = {8, 0, 8, 0, 8, 0, 8, 0, 0xCC};
   for (size_t i = 0; i < rows.size(); ++i) {
     auto [w, h, x, y, target, compiled] = rows[i];
@@ -183,18 +188,22 @@ TEST(Compiled, DrawsWhatTheStripsDraw) {
     Sprite s = open_sprite(random_runs(w, h, unsigned(i)), w, h);
     Bytes code(kob_compiled_size(&s.sprite));
     ASSERT_TRUE(kob_compile(&s.sprite, code.data(), code.size()));
-    dos.place(s);
-    ASSERT_LT(dos.code_at + code.size(), data_end);
-    dos.cpu.poke(dos.code_at, compiled ? code : poisoned);
     uint16_t ux = static_cast<uint16_t>(x), uy = static_cast<uint16_t>(y);
-    Drawn fast = draw(dos, "_kob_draw_compiled", target, {target_at, sprite_at, dos.code_at, ux, uy});
-    Drawn strips = draw(dos, "_kob_draw", target, {target_at, sprite_at, ux, uy});
-    EXPECT_TRUE(fast.planes == strips.planes);
-    EXPECT_EQ(std::make_tuple(fast.overwrites, fast.counts.selects, fast.mask),
-              std::make_tuple(0ul, strips.counts.selects, strips.mask));
-    unsigned long visible = std::count_if(fast.planes.begin(), fast.planes.end(), [](uint8_t b) { return b != 255; });
-    if (compiled) {
-      EXPECT_LT(fast.counts.instructions, visible + 200);
+    Drawn strips;
+    for (DosLibrary* library : {&dos, &assembly}) {
+      SCOPED_TRACE(library == &dos ? "with the C drawer" : "with the assembly drawer");
+      library->place(s);
+      ASSERT_LT(library->code_at + code.size(), data_end);
+      library->cpu.poke(library->code_at, compiled ? code : poisoned);
+      Drawn fast = draw(*library, "_kob_draw_compiled", target, {target_at, sprite_at, library->code_at, ux, uy});
+      if (library == &dos) strips = draw(dos, "_kob_draw", target, {target_at, sprite_at, ux, uy});
+      EXPECT_TRUE(fast.planes == strips.planes);
+      EXPECT_EQ(std::make_tuple(fast.overwrites, fast.counts.selects, fast.mask),
+                std::make_tuple(0ul, strips.counts.selects, strips.mask));
+      unsigned long visible = std::count_if(fast.planes.begin(), fast.planes.end(), [](uint8_t b) { return b != 255; });
+      if (compiled) {
+        EXPECT_LT(fast.counts.instructions, visible + 200);
+      }
     }
   }
 }

@@ -22,9 +22,10 @@ namespace {
 
 using namespace std::literals;
 
-// Every row (width, height, x, y, clip), drawn whole and strip by strip: the
-// planes hold the painted picture, each visible opaque pixel stored once and
-// nothing else stored, one plane select per plane with a column in the clip.
+// Every row (width, height, x, y, clip), drawn whole and strip by strip, plain
+// and mirrored: the planes hold the painted picture, each visible opaque pixel
+// stored once and nothing else stored, one plane select per plane with a
+// column in the clip.
 // `wide` is a wider virtual screen whose page wraps past 64 KiB.
 TEST(Modex, DrawsWhatThePixelsPaint) {
   const kob_target screen = {0, 80, 0, 0, 320, 240, 0}, page2 = {19200, 80, 0, 0, 320, 240, 0};
@@ -64,34 +65,43 @@ TEST(Modex, DrawsWhatThePixelsPaint) {
     std::vector<kob_size> strips(w);
     ASSERT_EQ(kob_open(&sprite, file.data(), file.size(), strips.data(), w, &fault), KOB_OK);
     // The four planes as they must be: every opaque pixel of the first 255
-    // rows inside the clip rectangle on the background, nothing else.
-    Bytes expected(sizeof vga.plane, 255);
+    // rows inside the clip rectangle on the background, nothing else;
+    // mirrored, column c lands at x + w - 1 - c.
     std::set<long> columns;  // inside the rectangle, opaque or not
-    for (long row = 0; row < std::min<long>(h, 255); ++row) {
-      for (long column = 0; column < w; ++column) {
-        long sx = x + column, sy = y + row;
-        if (sx < c.left || sx >= c.right || sy < c.top || sy >= c.bottom) continue;
-        columns.insert(sx);
-        if (uint8_t pixel = pixels[row * w + column])
-          expected[sx % 4 * VGA_PLANE_SIZE + (c.page + sy * c.pitch + sx / 4) % VGA_PLANE_SIZE] = pixel;
-      }
-    }
-    unsigned long visible = std::count_if(expected.begin(), expected.end(), [](uint8_t b) { return b != 255; });
-    for (bool whole : {true, false}) {
-      kob_target target = c;
-      vga_model_reset(255);
-      if (whole) kob_draw(&target, &sprite, x, y);
-      // Strip by strip in plane order, as a viewer streaming them from a file.
-      for (unsigned plane = 0; !whole && plane < 4; ++plane) {
-        for (unsigned column = 0; column < sprite.width; ++column) {
-          if (((x + column) & 3) != plane) continue;
-          kob_draw_strip(&target, sprite.data + sprite.strip[column], sprite.height, x + int(column), y);
+    auto paint = [&](bool mirrored) {
+      Bytes planes(sizeof vga.plane, 255);
+      for (long row = 0; row < std::min<long>(h, 255); ++row) {
+        for (long column = 0; column < w; ++column) {
+          long sx = x + (mirrored ? w - 1 - column : column), sy = y + row;
+          if (sx < c.left || sx >= c.right || sy < c.top || sy >= c.bottom) continue;
+          columns.insert(sx);
+          if (uint8_t pixel = pixels[row * w + column])
+            planes[sx % 4 * VGA_PLANE_SIZE + (c.page + sy * c.pitch + sx / 4) % VGA_PLANE_SIZE] = pixel;
         }
       }
-      SCOPED_TRACE(whole ? "whole" : "strip by strip");
-      EXPECT_EQ(memcmp(vga.plane, expected.data(), expected.size()), 0);
-      EXPECT_EQ(std::make_tuple(vga.stores, vga.overwrites, vga.selects),
-                std::make_tuple(visible, 0ul, std::min<unsigned long>(4, columns.size())));
+      return planes;
+    };
+    const Bytes painted[2] = {paint(false), paint(true)};
+    for (bool mirrored : {false, true}) {
+      const Bytes& planes = painted[mirrored];
+      unsigned long visible = std::count_if(planes.begin(), planes.end(), [](uint8_t b) { return b != 255; });
+      for (bool whole : {true, false}) {
+        kob_target target = c;
+        vga_model_reset(255);
+        if (whole) (mirrored ? kob_draw_mirrored : kob_draw)(&target, &sprite, x, y);
+        // Strip by strip in plane order, as a viewer streaming them from a file.
+        for (unsigned plane = 0; !whole && plane < 4; ++plane) {
+          for (unsigned column = 0; column < sprite.width; ++column) {
+            int at = x + int(mirrored ? w - 1 - column : column);
+            if ((at & 3) != int(plane)) continue;
+            kob_draw_strip(&target, sprite.data + sprite.strip[column], sprite.height, at, y);
+          }
+        }
+        SCOPED_TRACE(std::string(mirrored ? "mirrored, " : "plain, ") + (whole ? "whole" : "strip by strip"));
+        EXPECT_EQ(memcmp(vga.plane, planes.data(), planes.size()), 0);
+        EXPECT_EQ(std::make_tuple(vga.stores, vga.overwrites, vga.selects),
+                  std::make_tuple(visible, 0ul, std::min<unsigned long>(4, columns.size())));
+      }
     }
   }
 }

@@ -1,0 +1,580 @@
+; The strip drawer for 16-bit real mode on a 386 or later: kob_draw,
+; kob_draw_mirrored and kob_draw_strip with the contract of kob.h (clip
+; rectangle, page, pitch, plane order, the target's mask cache, each visible
+; opaque pixel stored once and nothing else), for dev86 bcc's small model.
+;
+; nasm -f as86 writes an object that ld86 links with bcc's (nasm -f obj, OMF,
+; for linkers that take those).
+;
+; Calling convention (bcc's): near calls, arguments on the stack, the first at
+; [sp+2], the caller pops them; DS = ES = SS, all data and the stack in that
+; one segment, the code in CS (bcc's .COM puts DS past the code). ax, bx, cx
+; and dx may change, and the upper halves of eax, ebx, ecx and edx; si, di, bp,
+; ds and es are kept.
+;
+; How a strip is drawn. es:di is the video byte of the row below the last
+; record drawn; a record adds its skip's and its pixels' rows through two
+; tables (k x pitch), then jumps through a table indexed by its control byte
+; into an unrolled store sequence, part way, so that the sequence's last store
+; lands on the record's last row: a run stores its colour once a row, a
+; literal stores two pixels for each word it loads. The pitch sits in the
+; sequences' displacements and the row tables; a draw with another pitch than
+; the last rewrites them first. Each record reads the two bytes past its
+; control and skip before it knows what they are, so the drawer may read up to
+; three bytes past a strip's end byte (never written, and harmless in a .COM,
+; whose stack lies above its data).
+;
+; Columns go in plane order: the columns of one plane are 4 apart in the
+; sprite and 1 byte apart on the screen. A column whose rows are all inside
+; the clip rectangle takes the sequences above; when the rectangle cuts rows
+; off, each record is first clipped to the window and the same sequences,
+; copied with another ending, store its visible part.
+
+bits 16
+cpu 386
+
+; struct kob_sprite and struct kob_target as bcc lays them out
+SPRITE_DATA equ 0
+SPRITE_WIDTH equ 2
+SPRITE_HEIGHT equ 4
+SPRITE_STRIP equ 6
+TARGET_PAGE equ 0
+TARGET_PITCH equ 2
+TARGET_LEFT equ 4
+TARGET_TOP equ 6
+TARGET_RIGHT equ 8
+TARGET_BOTTOM equ 10
+TARGET_MASK equ 12
+
+; the strip records, as kob.h lays them out
+KOB_MAX_LITERAL equ 126
+KOB_MAX_RUN equ 126
+KOB_RUN_BASE equ 128
+KOB_END equ 255
+MAX_ROWS equ 256              ; row table entries: every skip, every height
+
+STRIP_ENTRY equ 4             ; bytes of one strip table entry (a kob_size)
+PLANE_STEP equ 4 * STRIP_ENTRY ; from one column of a plane to its next
+VIDEO_SEGMENT equ 0A000h
+SEQUENCER equ 3C4h
+MAP_MASK equ 2                ; the Sequencer's map mask index
+FIRST_PITCH equ 80            ; the pitch the sequences are assembled for
+
+STORE_SIZE equ 5              ; mov [es:di+disp16],al: the disp16 at byte 3
+DISP_AT equ 3
+PAIR_SIZE equ 2 * STORE_SIZE + 1 ; two stores and the lodsw that feeds them
+
+        global _kob_draw
+        global _kob_draw_mirrored
+        global _kob_draw_strip
+
+section .text
+
+; ---- entries -----------------------------------------------------------
+
+; void kob_draw(struct kob_target *target, const struct kob_sprite *sprite,
+;               int x, int y)
+_kob_draw:
+        mov al, 0
+        jmp sprite_entry
+
+; void kob_draw_mirrored(struct kob_target *target,
+;                        const struct kob_sprite *sprite, int x, int y)
+_kob_draw_mirrored:
+        mov al, 1
+
+; Saved: bp, si, di, es; the arguments from [bp+10].
+sprite_entry:
+        push bp
+        push si
+        push di
+        push es
+        mov bp, sp
+        mov [mirrored], al
+        mov bx, [bp+12]
+        mov ax, [bx+SPRITE_DATA]
+        mov [data], ax
+        mov ax, [bx+SPRITE_WIDTH]
+        mov [width], ax
+        mov ax, [bx+SPRITE_HEIGHT]
+        mov [height], ax
+        mov ax, [bx+SPRITE_STRIP]
+        mov [strips], ax
+        mov ax, [bp+14]
+        mov [x], ax
+        mov ax, [bp+16]
+        mov [y], ax
+        jmp draw
+
+; void kob_draw_strip(struct kob_target *target, const unsigned char *strip,
+;                     unsigned height, int x, int y)
+; A one-column sprite whose only strip starts at `strip`.
+_kob_draw_strip:
+        push bp
+        push si
+        push di
+        push es
+        mov bp, sp
+        mov byte [mirrored], 0
+        mov ax, [bp+12]
+        mov [data], ax
+        mov word [width], 1
+        mov ax, [bp+14]
+        mov [height], ax
+        mov word [strips], zero_offset
+        mov ax, [bp+16]
+        mov [x], ax
+        mov ax, [bp+18]
+        mov [y], ax
+
+; ---- the draw ----------------------------------------------------------
+
+draw:
+        mov si, [bp+10]
+        mov [target], si
+        mov ax, [si+TARGET_PITCH]
+        cmp ax, [patched_pitch]
+        je .patched
+        call patch_pitch
+.patched:
+        movsx eax, word [si+TARGET_LEFT]
+        movsx ecx, word [si+TARGET_RIGHT]
+        movsx edx, word [x]
+        movzx ebx, word [width]
+        call clip_axis
+        jge finish
+        mov [first_column], ax
+        mov [end_column], cx
+        movsx eax, word [si+TARGET_TOP]
+        movsx ecx, word [si+TARGET_BOTTOM]
+        movsx edx, word [y]
+        movzx ebx, word [height]
+        call clip_axis
+        jge finish
+        mov [first_row], ax
+        mov [end_row], cx
+        ; the column's top row wraps like unsigned arithmetic when above the page
+        movsx eax, word [y]
+        movzx ecx, word [si+TARGET_PITCH]
+        imul eax, ecx
+        add ax, [si+TARGET_PAGE]
+        mov [row0], ax
+        mov word [step], PLANE_STEP
+        cmp byte [mirrored], 0
+        je .forward
+        neg word [step]
+.forward:
+        mov word [column_loop], clipped_column
+        cmp word [first_row], 0
+        jne .clipped
+        cmp cx, [height]
+        jne .clipped
+        mov word [column_loop], whole_column
+.clipped:
+        mov ax, VIDEO_SEGMENT
+        mov es, ax
+        xor ebx, ebx
+        mov word [plane], 0
+
+; Each plane: its first visible column, its mask selected unless the target
+; has it, then every fourth column through the column loop.
+plane_loop:
+        mov ax, [first_column]
+        add ax, [plane]
+        cmp ax, [end_column]
+        jae finish
+        mov cx, [end_column]
+        sub cx, ax
+        add cx, 3
+        shr cx, 2
+        mov [columns], cx
+        mov cx, [x]
+        add cx, ax                  ; the column's screen x, never negative
+        mov dx, cx
+        shr dx, 2
+        add dx, [row0]
+        cmp byte [mirrored], 0
+        je .plain
+        neg ax
+        add ax, [width]
+        dec ax                      ; mirrored: the column at position p is width - 1 - p
+.plain:
+        shl ax, 2
+        add ax, [strips]
+        mov bp, ax
+        and cl, 3
+        mov bx, 1
+        shl bx, cl
+        mov di, [target]
+        cmp [di+TARGET_MASK], bx
+        je .selected
+        mov [di+TARGET_MASK], bx
+        mov ah, bl
+        mov al, MAP_MASK
+        mov di, dx
+        mov dx, SEQUENCER
+        out dx, ax
+        mov dx, di
+.selected:
+        xor bx, bx
+        jmp [column_loop]
+
+plane_done:
+        inc word [plane]
+        cmp word [plane], 4
+        jb plane_loop
+
+finish:
+        pop es
+        pop di
+        pop si
+        pop bp
+        ret
+
+; Clips one axis in 32 bits, so that no position overflows: the sprite's ebx
+; pixels from edx against eax to ecx (exclusive, never left of 0). Returns
+; the first and end pixel in ax and cx, and flags "greater or equal" when
+; nothing remains.
+clip_axis:
+        test eax, eax
+        jns .low
+        xor eax, eax
+.low:
+        sub eax, edx
+        jns .from
+        xor eax, eax
+.from:
+        sub ecx, edx
+        cmp ecx, ebx
+        jle .to
+        mov ecx, ebx
+.to:
+        cmp eax, ecx
+        ret
+
+; ---- the column loops ---------------------------------------------------
+; bp: the column's strip table entry; dx: the video byte of its row 0;
+; bx (and the upper half of ebx) 0 but for the index in bl.
+
+; Passes a record and jumps to the sequence that draws it: ax holds its
+; control and skip bytes, si points past them.
+%macro NEXT_LOADED 0
+        mov bl, ah
+        add di, [ebx*2 + skip_rows]
+        mov bl, al
+        add di, [ebx*2 + record_rows]
+        lodsw                       ; the first two pixels, or the colour
+        jmp [ebx*2 + whole_entry]
+%endmacro
+
+%macro NEXT_RECORD 0
+        lodsw                       ; control, skip
+        NEXT_LOADED
+%endmacro
+
+whole_column:
+        mov si, [bp]
+        add si, [data]
+        mov di, dx
+        NEXT_RECORD
+
+whole_strip_end:
+        add bp, [step]
+        inc dx
+        dec word [columns]
+        jnz whole_column
+        jmp plane_done
+
+; A record of no pixels: what was loaded as its pixels is the next record.
+skip_only:
+        NEXT_LOADED
+
+; cx: the row below the last record passed.
+clipped_column:
+        mov si, [bp]
+        add si, [data]
+        xor cx, cx
+
+clipped_record:
+        lodsw
+        cmp al, KOB_END
+        je clipped_strip_end
+        mov bl, ah
+        add cx, bx                  ; the record's top row
+        cmp cx, [end_row]
+        jae clipped_strip_end       ; this record and the rest lie below
+        mov [top], cx
+        mov bl, al
+        mov bl, [bx + pixels_of]
+        add cx, bx                  ; the row below the record
+        mov [resume], si
+        test al, al
+        js .run
+        add [resume], bx            ; a literal's pixels follow its skip
+        jmp .placed
+.run:
+        inc word [resume]           ; a run's one colour byte
+.placed:
+        cmp cx, [first_row]
+        jbe clipped_passed          ; wholly above the window
+        mov bx, [first_row]
+        cmp bx, [top]
+        jae .low
+        mov bx, [top]
+.low:
+        test al, al
+        js .high
+        add si, bx
+        sub si, [top]               ; past the literal's pixels above the window
+.high:
+        mov di, cx
+        cmp di, [end_row]
+        jbe .count
+        mov di, [end_row]
+.count:
+        neg bx
+        add bx, di                  ; the rows to store, 1 to 126
+        and al, KOB_RUN_BASE
+        or bl, al                   ; as the control byte of such a record
+        add di, di
+        mov di, [di + skip_rows]
+        add di, dx
+        lodsw
+        jmp [ebx*2 + clipped_entry]
+
+clipped_passed:
+        mov si, [resume]
+        jmp clipped_record
+
+clipped_strip_end:
+        add bp, [step]
+        inc dx
+        dec word [columns]
+        jnz clipped_column
+        jmp plane_done
+
+; ---- the store sequences -------------------------------------------------
+; Each is entered part way with es:di on the row below the record's last and
+; ax loaded from the record's first bytes; %1 ends it.
+
+; A literal of an even count: pairs from the top.
+%macro EVEN_LITERALS 1
+%assign m KOB_MAX_LITERAL
+%rep KOB_MAX_LITERAL / 2
+        mov [es:word di - m * FIRST_PITCH], al
+        mov [es:word di - (m - 1) * FIRST_PITCH], ah
+%if m > 2
+        lodsw
+%endif
+%assign m m - 2
+%endrep
+        %1 0
+%endmacro
+
+; A literal of an odd count: pairs, then the last pixel alone; its lodsw took
+; one byte too many.
+%macro ODD_LITERALS 1
+%assign m KOB_MAX_LITERAL - 1
+%rep (KOB_MAX_LITERAL - 1) / 2
+        mov [es:word di - m * FIRST_PITCH], al
+        mov [es:word di - (m - 1) * FIRST_PITCH], ah
+        lodsw
+%assign m m - 2
+%endrep
+        mov [es:word di - FIRST_PITCH], al
+        %1 1
+%endmacro
+
+; A run: the colour once a row; its lodsw took one byte too many.
+%macro RUNS 1
+%assign m KOB_MAX_RUN
+%rep KOB_MAX_RUN
+        mov [es:word di - m * FIRST_PITCH], al
+%assign m m - 1
+%endrep
+        %1 1
+%endmacro
+
+; The ends: the next record, with si put back by the bytes read too many, or
+; the clipped walk's next record.
+%macro WHOLE_END 1
+%if %1
+        dec si
+%endif
+        NEXT_RECORD
+%endmacro
+
+%macro CLIPPED_END 1
+        mov si, [resume]
+        jmp clipped_record
+%endmacro
+
+whole_even: EVEN_LITERALS WHOLE_END
+whole_odd: ODD_LITERALS WHOLE_END
+whole_runs: RUNS WHOLE_END
+clipped_even: EVEN_LITERALS CLIPPED_END
+clipped_odd: ODD_LITERALS CLIPPED_END
+clipped_runs: RUNS CLIPPED_END
+
+; ---- a new pitch ---------------------------------------------------------
+
+; Rewrites the row tables and every store's displacement (in the code
+; segment) for the pitch in ax.
+patch_pitch:
+        push si
+        mov [patched_pitch], ax
+        mov dx, ax
+        xor ax, ax
+        mov bx, skip_rows
+        mov cx, MAX_ROWS
+.rows:
+        mov [bx], ax
+        add ax, dx
+        add bx, 2
+        loop .rows
+        xor bx, bx
+.records:
+        mov si, bx
+        mov bl, [si + pixels_of]
+        add bx, bx
+        mov ax, [bx + skip_rows]
+        mov bx, si
+        add si, si
+        mov [si + record_rows], ax
+        inc bl
+        jnz .records
+        mov si, sequences
+.sequence:
+        mov bx, [si]                ; the first store
+        mov cx, [si+2]              ; stores in the sequence
+        mov ax, cx
+        imul ax, dx
+        neg ax                      ; the first store's displacement
+        call [si+4]
+        add si, 6
+        cmp si, sequences_end
+        jb .sequence
+        pop si
+        ret
+
+; bx: the first store, cx: stores, ax: its displacement, dx: the pitch
+patch_literals:
+        mov [cs:bx + DISP_AT], ax
+        add ax, dx
+        add bx, STORE_SIZE
+        dec cx
+        jz .done
+        mov [cs:bx + DISP_AT], ax
+        add ax, dx
+        add bx, STORE_SIZE + 1      ; past the lodsw
+        loop patch_literals
+.done:
+        ret
+
+patch_runs:
+        mov [cs:bx + DISP_AT], ax
+        add ax, dx
+        add bx, STORE_SIZE
+        loop patch_runs
+        ret
+
+section .data
+
+; The sequences to rewrite: first store, stores, how.
+sequences:
+        dw whole_even, KOB_MAX_LITERAL, patch_literals
+        dw whole_odd, KOB_MAX_LITERAL - 1, patch_literals
+        dw whole_runs, KOB_MAX_RUN, patch_runs
+        dw clipped_even, KOB_MAX_LITERAL, patch_literals
+        dw clipped_odd, KOB_MAX_LITERAL - 1, patch_literals
+        dw clipped_runs, KOB_MAX_RUN, patch_runs
+sequences_end:
+
+patched_pitch: dw FIRST_PITCH
+
+; k x pitch for every k
+skip_rows:
+%assign k 0
+%rep MAX_ROWS
+        dw k * FIRST_PITCH
+%assign k k + 1
+%endrep
+
+; The pixels of a record by its control byte; 0 for the end, 127 and 128.
+; Runs of 1 and 2 never occur in a strip, but what is left of a clipped run
+; is drawn as one.
+%macro PIXELS_OF 1
+%if %1 <= KOB_MAX_LITERAL
+%assign n %1
+%elif %1 > KOB_RUN_BASE && %1 < KOB_END
+%assign n %1 - KOB_RUN_BASE
+%else
+%assign n 0
+%endif
+%endmacro
+
+pixels_of:
+%assign c 0
+%rep 256
+        PIXELS_OF c
+        db n
+%assign c c + 1
+%endrep
+
+; The rows a record covers, by its control byte: pixels x pitch
+record_rows:
+%assign c 0
+%rep 256
+        PIXELS_OF c
+        dw n * FIRST_PITCH
+%assign c c + 1
+%endrep
+
+; Where each control byte's record is drawn from: the store for its first
+; row within its sequence.
+%macro ENTRIES 5 ; even, odd, runs, the record of no pixels, the strip's end
+%assign c 0
+%rep 256
+        PIXELS_OF c
+%if c == 0
+        dw %4
+%elif n == 0
+        dw %5
+%elif c >= KOB_RUN_BASE
+        dw %3 + STORE_SIZE * (KOB_MAX_RUN - n)
+%elif n % 2 == 0
+        dw %1 + PAIR_SIZE * (KOB_MAX_LITERAL - n) / 2
+%else
+        dw %2 + PAIR_SIZE * (KOB_MAX_LITERAL - 1 - n) / 2
+%endif
+%assign c c + 1
+%endrep
+%endmacro
+
+whole_entry: ENTRIES whole_even, whole_odd, whole_runs, skip_only, whole_strip_end
+clipped_entry: ENTRIES clipped_even, clipped_odd, clipped_runs, clipped_passed, clipped_strip_end
+
+zero_offset: dd 0
+
+section .bss
+
+target: resw 1
+data: resw 1
+width: resw 1
+height: resw 1
+strips: resw 1
+x: resw 1
+y: resw 1
+mirrored: resb 1
+alignb 2
+first_column: resw 1
+end_column: resw 1
+first_row: resw 1
+end_row: resw 1
+row0: resw 1               ; the video byte of the sprite's row 0, column 0
+step: resw 1               ; from a column's strip entry to the next's
+plane: resw 1
+columns: resw 1            ; columns left in the plane
+column_loop: resw 1        ; whole_column or clipped_column
+top: resw 1                ; the clipped record's top row
+resume: resw 1             ; the record after the clipped one
