@@ -164,9 +164,9 @@ int main(int argc, char** argv) {
     titles.push_back(arg.substr(0, equals));
     libraries.push_back(arg.substr(equals + 1));
   }
-  printf("| sprite | drawn | visible opaque pixels |");
+  printf("| sprite | drawn | visible opaque pixels | compiled code, bytes |");
   for (const std::string& title : titles) printf(" %s | %s, compiled |", title.c_str(), title.c_str());
-  printf("\n|---|---|---:|");
+  printf("\n|---|---|---:|---:|");
   for (size_t i = 0; i < titles.size(); ++i) printf("---|---|");
   printf("\n");
   for (const Case& c : cases) {
@@ -194,7 +194,8 @@ int main(int argc, char** argv) {
       visible = strips.visible;
       row += " " + cell(strips) + " | " + cell(compiled) + " |";
     }
-    printf("| %s | %s | %lu |%s\n", c.image, c.where, visible, row.c_str());
+    printf("| %s | %s | %lu | %lu |%s\n", c.image, c.where, visible,
+           static_cast<unsigned long>(kob_compiled_size(&s.sprite)), row.c_str());
   }
   return 0;
 }
