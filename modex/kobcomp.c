@@ -17,113 +17,79 @@
 #define CALL_SIZE 3       /* call rel16 */
 #define TRANSPARENT 256   /* a pixel no palette index can be */
 
-/* Reads a checked strip one row at a time. */
-struct strip_reader {
-  const unsigned char *next;  /* the record after the one being read */
-  const unsigned char *pixel; /* the record's next pixel */
-  unsigned step;              /* 1 through a literal's pixels, 0 on a run */
-  unsigned skip;              /* transparent rows left before the pixels */
-  unsigned pixels;            /* pixels left */
-};
-
-static void start_strip(struct strip_reader *reader, const unsigned char *strip) {
-  reader->next = strip;
-  reader->skip = 0;
-  reader->pixels = 0;
+/* Each row of a checked strip: its palette index, or TRANSPARENT. */
+static void decode(const unsigned char *record, unsigned height, unsigned *pixels) {
+  unsigned row = 0, control, n;
+  while ((control = record[0]) != KOB_END) {
+    for (n = record[1]; n > 0; --n) pixels[row++] = TRANSPARENT;
+    if (control < KOB_RUN_BASE) {
+      for (n = 0; n < control; ++n) pixels[row++] = record[2 + n];
+      record += 2 + control;
+    } else {
+      for (n = control - KOB_RUN_BASE; n > 0; --n) pixels[row++] = record[2];
+      record += 3;
+    }
+  }
+  while (row < height) pixels[row++] = TRANSPARENT;
 }
 
-static void enter_record(struct strip_reader *reader) {
-  const unsigned char *record = reader->next;
-  unsigned control = record[0];
-  if (control == KOB_END) {
-    reader->skip = KOB_MAX_HEIGHT; /* transparent to the bottom */
-    return;
-  }
-  reader->skip = record[1];
-  reader->pixel = record + 2;
-  if (control < KOB_RUN_BASE) {
-    reader->pixels = control;
-    reader->step = 1;
-    reader->next = record + 2 + control;
-  } else {
-    reader->pixels = control - KOB_RUN_BASE;
-    reader->step = 0;
-    reader->next = record + 3;
-  }
-}
-
-/* The strip's pixel on the next row: a palette index, or TRANSPARENT. */
-static unsigned next_pixel(struct strip_reader *reader) {
-  unsigned value;
-  while (reader->skip == 0 && reader->pixels == 0) enter_record(reader);
-  if (reader->skip > 0) {
-    --reader->skip;
-    return TRANSPARENT;
-  }
-  value = *reader->pixel;
-  reader->pixel += reader->step;
-  --reader->pixels;
-  return value;
-}
-
-/* Counts the bytes of the code and, when `code` is not null, writes them. */
+/* Counts the bytes of the code and, when `next` is not null, writes them
+ * there. */
 struct emitter {
-  unsigned char *code;
-  kob_size at;
+  unsigned char *next;
+  kob_size size;
 };
 
-static void emit(struct emitter *out, unsigned byte) {
-  if (out->code) out->code[out->at] = (unsigned char)byte;
-  ++out->at;
-}
-
-static void emit_word(struct emitter *out, unsigned word) {
-  emit(out, word & 0xFF);
-  emit(out, (word >> 8) & 0xFF);
+static void emit(struct emitter *out, const unsigned char *bytes, unsigned count) {
+  unsigned i;
+  out->size += count;
+  if (!out->next) return;
+  for (i = 0; i < count; ++i) *out->next++ = bytes[i];
 }
 
 /* mov byte [di+displacement], low; or, when `high` is a pixel too, the
  * word of both. */
 static void emit_store(struct emitter *out, unsigned displacement, unsigned low, unsigned high) {
-  emit(out, high == TRANSPARENT ? MOV_BYTE : MOV_WORD);
+  unsigned char store[6];
+  unsigned n = 0;
+  store[n++] = high == TRANSPARENT ? MOV_BYTE : MOV_WORD;
   if (displacement <= MAX_DISP8) {
-    emit(out, AT_DI_DISP8);
-    emit(out, displacement);
+    store[n++] = AT_DI_DISP8;
+    store[n++] = (unsigned char)displacement;
   } else {
-    emit(out, AT_DI_DISP16);
-    emit_word(out, displacement);
+    store[n++] = AT_DI_DISP16;
+    store[n++] = (unsigned char)(displacement & 0xFF);
+    store[n++] = (unsigned char)(displacement >> 8);
   }
-  emit(out, low);
-  if (high != TRANSPARENT) emit(out, high);
+  store[n++] = (unsigned char)low;
+  if (high != TRANSPARENT) store[n++] = (unsigned char)high;
+  emit(out, store, n);
 }
 
 /* The stores of one class, column by column. A pixel whose neighbour in the
  * class's next column is opaque too goes with it into one word store, taken
  * greedily from the left, which is the fewest stores for every row. */
 static void emit_body(struct emitter *out, const struct kob_sprite *sprite, unsigned class) {
-  static const unsigned char empty_strip[1] = {KOB_END}; /* right of the last column */
-  unsigned char stored[KOB_MAX_HEIGHT];                  /* 1 where a word store took this column's pixel */
-  struct strip_reader column, neighbour;
-  unsigned c, row, pixel, next;
-  for (row = 0; row < sprite->height; ++row) stored[row] = 0;
+  static const unsigned char ret[1] = {RET};
+  unsigned first[KOB_MAX_HEIGHT], second[KOB_MAX_HEIGHT];
+  unsigned *column = first, *neighbour = second, *decoded;
+  unsigned c, row, height = sprite->height;
+  decode(sprite->data + sprite->strip[class], height, column);
   for (c = class; c < sprite->width; c += KOB_COMPILED_CLASSES) {
-    start_strip(&column, sprite->data + sprite->strip[c]);
     if (c + KOB_COMPILED_CLASSES < sprite->width)
-      start_strip(&neighbour, sprite->data + sprite->strip[c + KOB_COMPILED_CLASSES]);
+      decode(sprite->data + sprite->strip[c + KOB_COMPILED_CLASSES], height, neighbour);
     else
-      start_strip(&neighbour, empty_strip);
-    for (row = 0; row < sprite->height; ++row) {
-      pixel = next_pixel(&column);
-      next = next_pixel(&neighbour);
-      if (stored[row] || pixel == TRANSPARENT) {
-        stored[row] = 0;
-        continue;
-      }
-      stored[row] = next != TRANSPARENT;
-      emit_store(out, row * KOB_COMPILED_PITCH + c / KOB_COMPILED_CLASSES, pixel, next);
+      for (row = 0; row < height; ++row) neighbour[row] = TRANSPARENT;
+    for (row = 0; row < height; ++row) {
+      if (column[row] == TRANSPARENT) continue;
+      emit_store(out, row * KOB_COMPILED_PITCH + c / KOB_COMPILED_CLASSES, column[row], neighbour[row]);
+      neighbour[row] = TRANSPARENT; /* stored, if it was opaque */
     }
+    decoded = column;
+    column = neighbour;
+    neighbour = decoded;
   }
-  emit(out, RET);
+  emit(out, ret, 1);
 }
 
 /* Where the parts of the code start: the bodies of the classes the sprite
@@ -143,31 +109,37 @@ static kob_size driver_size(unsigned classes, unsigned shift) {
 static void lay_out(const struct kob_sprite *sprite, struct layout *layout) {
   struct emitter counter;
   unsigned shift, class;
-  kob_size at = KOB_COMPILED_HEADER_SIZE;
+  counter.next = 0;
+  counter.size = KOB_COMPILED_HEADER_SIZE;
   layout->classes = sprite->width < KOB_COMPILED_CLASSES ? sprite->width : KOB_COMPILED_CLASSES;
-  for (shift = 0; shift < KOB_COMPILED_CLASSES; ++shift) at += driver_size(layout->classes, shift);
+  for (shift = 0; shift < KOB_COMPILED_CLASSES; ++shift) counter.size += driver_size(layout->classes, shift);
   for (class = 0; class < layout->classes; ++class) {
-    layout->body[class] = at;
-    counter.code = 0;
-    counter.at = 0;
+    layout->body[class] = counter.size;
     emit_body(&counter, sprite, class);
-    at += counter.at;
   }
-  layout->end = at;
+  layout->end = counter.size;
 }
 
+/* mov ax, mask << 8 | 2 / out dx, ax / (inc di) / call body, for each class;
+ * then retf. */
 static void emit_driver(struct emitter *out, const struct layout *layout, unsigned shift) {
-  unsigned class, plane;
+  static const unsigned char retf[1] = {RETF};
+  unsigned char step[SELECT_SIZE + 1 + CALL_SIZE];
+  unsigned class, n, call;
   for (class = 0; class < layout->classes; ++class) {
-    plane = (shift + class) % KOB_COMPILED_CLASSES;
-    emit(out, MOV_AX);
-    emit_word(out, (1u << plane) << 8 | MAP_MASK);
-    emit(out, OUT_DX_AX);
-    if (shift + class == KOB_COMPILED_CLASSES) emit(out, INC_DI);
-    emit(out, CALL);
-    emit_word(out, (unsigned)((layout->body[class] - (out->at + 2)) & 0xFFFF));
+    n = 0;
+    step[n++] = MOV_AX;
+    step[n++] = MAP_MASK;
+    step[n++] = (unsigned char)(1u << ((shift + class) % KOB_COMPILED_CLASSES));
+    step[n++] = OUT_DX_AX;
+    if (shift + class == KOB_COMPILED_CLASSES) step[n++] = INC_DI;
+    call = (unsigned)((layout->body[class] - (out->size + n + CALL_SIZE)) & 0xFFFF);
+    step[n++] = CALL;
+    step[n++] = (unsigned char)(call & 0xFF);
+    step[n++] = (unsigned char)(call >> 8);
+    emit(out, step, n);
   }
-  emit(out, RETF);
+  emit(out, retf, 1);
 }
 
 kob_size kob_compiled_size(const struct kob_sprite *sprite) {
@@ -182,11 +154,11 @@ int kob_compile(const struct kob_sprite *sprite, unsigned char *code, kob_size s
   unsigned shift, class;
   lay_out(sprite, &layout);
   if (layout.end > size || layout.end > KOB_COMPILED_MAX) return 0;
-  out.code = code;
-  out.at = KOB_COMPILED_HEADER_SIZE;
+  out.next = code + KOB_COMPILED_HEADER_SIZE;
+  out.size = KOB_COMPILED_HEADER_SIZE;
   for (shift = 0; shift < KOB_COMPILED_CLASSES; ++shift) {
-    code[2 * shift] = (unsigned char)(out.at & 0xFF);
-    code[2 * shift + 1] = (unsigned char)((out.at >> 8) & 0xFF);
+    code[2 * shift] = (unsigned char)(out.size & 0xFF);
+    code[2 * shift + 1] = (unsigned char)((out.size >> 8) & 0xFF);
     emit_driver(&out, &layout, shift);
   }
   for (class = 0; class < layout.classes; ++class) emit_body(&out, sprite, class);
