@@ -3,9 +3,14 @@
 // (unicorn 2.0 returns from RETF to a wrong address while one is).
 #include "cpu16.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
 #include <unicorn/unicorn.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -21,6 +26,11 @@ constexpr uint64_t vga_size = 0x10000;
 constexpr uint32_t sequencer_index_port = 0x3C4;
 constexpr uint32_t sequencer_data_port = 0x3C5;
 constexpr unsigned map_mask_index = 2;
+constexpr uint32_t graphics_index_port = 0x3CE;
+constexpr uint32_t graphics_data_port = 0x3CF;
+constexpr unsigned read_map_index = 4;
+constexpr uint32_t input_status_port = 0x3DA;
+constexpr uint32_t retrace_bits = 0x09;  // vertical retrace, display disabled
 // Where the called function returns to, in the code segment: emulation
 // stops on arriving there.
 constexpr uint16_t return_offset = 0x0000;
@@ -57,7 +67,13 @@ void count_instruction(uc_engine* uc, uint64_t address, uint32_t, void* user) {
   ++cpu.counts.instructions;
 }
 
-uint64_t read_vga(uc_engine*, uint64_t, unsigned, void*) { return 0; }
+// What the Graphics Controller's Read Map Select picks.
+uint64_t read_vga(uc_engine*, uint64_t offset, unsigned size, void* user) {
+  auto& cpu = *static_cast<Cpu16*>(user);
+  uint64_t value = 0;
+  for (unsigned i = 0; i < size; ++i) value |= uint64_t{vga.plane[cpu.read_map & 3][(offset + i) & 0xFFFF]} << (8 * i);
+  return value;
+}
 
 // One store instruction may write a word, or a dword: each byte lands on its own.
 void write_vga(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* user) {
@@ -74,6 +90,10 @@ void write_sequencer(Cpu16& cpu, unsigned value) {
   ++cpu.counts.selects;
 }
 
+void write_graphics(Cpu16& cpu, unsigned value) {
+  if (cpu.graphics_index == read_map_index) cpu.read_map = value & 3;
+}
+
 void out_port(uc_engine*, uint32_t port, int size, uint32_t value, void* user) {
   auto& cpu = *static_cast<Cpu16*>(user);
   if (port == sequencer_index_port) {
@@ -81,10 +101,23 @@ void out_port(uc_engine*, uint32_t port, int size, uint32_t value, void* user) {
     if (size == 2) write_sequencer(cpu, value >> 8);
   } else if (port == sequencer_data_port) {
     write_sequencer(cpu, value);
+  } else if (port == graphics_index_port) {
+    cpu.graphics_index = value & 0xFF;
+    if (size == 2) write_graphics(cpu, value >> 8);
+  } else if (port == graphics_data_port) {
+    write_graphics(cpu, value);
   }
 }
 
-uint32_t in_port(uc_engine*, uint32_t, int, void*) { return 0; }
+// Input status 1 turns over on every read, so that waits for the retrace and
+// for its end both come to an end.
+uint32_t in_port(uc_engine*, uint32_t port, int, void* user) {
+  auto& cpu = *static_cast<Cpu16*>(user);
+  if (port != input_status_port) return 0;
+  return ++cpu.status_reads & 1 ? retrace_bits : 0;
+}
+
+void interrupt(uc_engine*, uint32_t number, void* user) { static_cast<Cpu16*>(user)->interrupt(number); }
 
 }  // namespace
 
@@ -96,6 +129,7 @@ Cpu16::Cpu16() {
   check(uc_hook_add(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(count_instruction), this, 1, 0));
   check(uc_hook_add(uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(out_port), this, 1, 0, UC_X86_INS_OUT));
   check(uc_hook_add(uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(in_port), this, 1, 0, UC_X86_INS_IN));
+  check(uc_hook_add(uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(::interrupt), this, 1, 0));
 }
 
 Cpu16::~Cpu16() { uc_close(uc); }
@@ -147,12 +181,14 @@ void Cpu16::poke16(uint16_t offset, uint16_t value) {
   poke(offset, {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)});
 }
 
-std::vector<uint8_t> Cpu16::peek(uint16_t offset, size_t count) {
+std::vector<uint8_t> Cpu16::read(uint16_t segment, uint16_t offset, size_t count) {
   std::vector<uint8_t> bytes(count);
   for (size_t i = 0; i < count; ++i)
-    check(uc_mem_read(uc, linear(data_segment, static_cast<uint16_t>(offset + i)), &bytes[i], 1));
+    check(uc_mem_read(uc, linear(segment, static_cast<uint16_t>(offset + i)), &bytes[i], 1));
   return bytes;
 }
+
+std::vector<uint8_t> Cpu16::peek(uint16_t offset, size_t count) { return read(data_segment, offset, count); }
 
 uint16_t Cpu16::peek16(uint16_t offset) {
   std::vector<uint8_t> bytes = peek(offset, 2);
@@ -224,4 +260,205 @@ kob_target cpu16_read_target(Cpu16& cpu, uint16_t at) {
   auto word = [&](int i) { return cpu.peek16(static_cast<uint16_t>(at + 2 * i)); };
   auto signed_word = [&](int i) { return static_cast<int>(static_cast<int16_t>(word(i))); };
   return {word(0), word(1), signed_word(2), signed_word(3), signed_word(4), signed_word(5), word(6)};
+}
+
+uint16_t Cpu16::reg(int id) {
+  int value = 0;
+  check(uc_reg_read(uc, id, &value));
+  return static_cast<uint16_t>(value);
+}
+
+void Cpu16::set_reg(int id, uint16_t value) {
+  int wide = value;
+  check(uc_reg_write(uc, id, &wide));
+}
+
+void Cpu16::set_carry(bool carry) {
+  int flags = 0;
+  check(uc_reg_read(uc, UC_X86_REG_EFLAGS, &flags));
+  flags = carry ? flags | 1 : flags & ~1;
+  check(uc_reg_write(uc, UC_X86_REG_EFLAGS, &flags));
+}
+
+std::string Cpu16::string_at(uint16_t segment, uint16_t offset, char end) {
+  std::string text;
+  for (char c; text.size() < 256; ++offset) {
+    check(uc_mem_read(uc, linear(segment, offset), &c, 1));
+    if (c == end) break;
+    text += c;
+  }
+  return text;
+}
+
+// DOS names the file "C:\SUB\NAME.EXT" or "name.ext": its last part, found in
+// the run's directory whatever its case, or as a new name in capitals.
+std::string Cpu16::host_path(const std::string& dos_name) {
+  std::string name = dos_name.substr(dos_name.find_last_of(":\\/") + 1);
+  for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  if (DIR* dir = opendir(dos->directory.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      if (strcasecmp(entry->d_name, name.c_str()) == 0) name = entry->d_name;
+    }
+    closedir(dir);
+  }
+  return dos->directory + "/" + name;
+}
+
+void Cpu16::interrupt(unsigned number) {
+  if (!dos) {
+    counts.error = "interrupt " + std::to_string(number);
+    uc_emu_stop(uc);
+  } else if (number == 0x21) {
+    dos_service();
+  } else if (number == 0x20) {
+    dos->run.exit_code = 0;
+    uc_emu_stop(uc);
+  } else if (number == 0x16) {
+    set_reg(UC_X86_REG_AX, 0x1C0D);
+  }
+}
+
+// The INT 21h services a bcc program asks for, on host files.
+void Cpu16::dos_service() {
+  uint16_t ax = reg(UC_X86_REG_AX), bx = reg(UC_X86_REG_BX), cx = reg(UC_X86_REG_CX), dx = reg(UC_X86_REG_DX);
+  uint16_t ds = reg(UC_X86_REG_DS), es = reg(UC_X86_REG_ES);
+  unsigned function = ax >> 8, sub = ax & 0xFF;
+  auto file = dos->files.find(bx);
+  bool known = file != dos->files.end();
+  auto fail = [&](uint16_t code) {
+    dos->last_error = code;
+    set_reg(UC_X86_REG_AX, code);
+    set_carry(true);
+  };
+  set_carry(false);
+  switch (function) {
+    case 0x02:
+      dos->run.output += static_cast<char>(dx & 0xFF);
+      break;
+    case 0x09:
+      dos->run.output += string_at(ds, dx, '$');
+      break;
+    case 0x19:
+      set_reg(UC_X86_REG_AX, (ax & 0xFF00) | 2);
+      break;
+    case 0x30:
+      set_reg(UC_X86_REG_AX, 0x0005);
+      break;
+    case 0x4A:
+      break;
+    case 0x4C:
+      dos->run.exit_code = sub;
+      uc_emu_stop(uc);
+      break;
+    case 0x3C:
+    case 0x3D: {
+      int flags = function == 0x3C ? O_RDWR | O_CREAT | O_TRUNC
+                  : (sub & 3) == 0 ? O_RDONLY
+                  : (sub & 3) == 1 ? O_WRONLY
+                                   : O_RDWR;
+      int fd = open(host_path(string_at(ds, dx, 0)).c_str(), flags, 0644);
+      if (fd < 0) return fail(errno == ENOENT ? 2 : 5);
+      unsigned handle = 5;
+      while (dos->files.count(handle)) ++handle;
+      dos->files[handle] = fd;
+      set_reg(UC_X86_REG_AX, static_cast<uint16_t>(handle));
+      break;
+    }
+    case 0x3E:
+      if (known) {
+        close(file->second);
+        dos->files.erase(file);
+      }
+      break;
+    case 0x3F: {
+      std::vector<uint8_t> bytes(cx);
+      ssize_t got = known ? ::read(file->second, bytes.data(), cx) : 0;
+      if (got < 0) return fail(5);
+      bytes.resize(static_cast<size_t>(got));
+      write(ds, dx, bytes);
+      set_reg(UC_X86_REG_AX, static_cast<uint16_t>(got));
+      break;
+    }
+    case 0x40: {
+      std::vector<uint8_t> bytes = read(ds, dx, cx);
+      std::string text(bytes.begin(), bytes.end());
+      if (bx == 1 || bx == 2) {
+        dos->run.output += text;
+      } else if (known && (cx ? ::write(file->second, text.data(), cx) != cx
+                              : ftruncate(file->second, lseek(file->second, 0, SEEK_CUR)) != 0)) {
+        return fail(5);
+      }
+      set_reg(UC_X86_REG_AX, cx);
+      break;
+    }
+    case 0x41:
+      if (unlink(host_path(string_at(ds, dx, 0)).c_str()) != 0) return fail(2);
+      break;
+    case 0x42: {
+      off_t at = known ? lseek(file->second, static_cast<int32_t>(uint32_t{cx} << 16 | dx), sub) : -1;
+      if (at < 0) return fail(6);
+      set_reg(UC_X86_REG_AX, static_cast<uint16_t>(at));
+      set_reg(UC_X86_REG_DX, static_cast<uint16_t>(at >> 16));
+      break;
+    }
+    case 0x43:
+      if (access(host_path(string_at(ds, dx, 0)).c_str(), F_OK) != 0) return fail(2);
+      set_reg(UC_X86_REG_CX, 0x20);
+      break;
+    case 0x44:
+      set_reg(UC_X86_REG_DX, bx < 5 ? 0x80D3 : 0x0002);
+      break;
+    case 0x56:
+      if (rename(host_path(string_at(ds, dx, 0)).c_str(), host_path(string_at(es, reg(UC_X86_REG_DI), 0)).c_str()) != 0)
+        return fail(5);
+      break;
+    case 0x60: {
+      std::string name = host_path(string_at(ds, reg(UC_X86_REG_SI), 0));
+      name = "C:\\" + name.substr(name.rfind('/') + 1);
+      for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+      write(es, reg(UC_X86_REG_DI), std::vector<uint8_t>(name.c_str(), name.c_str() + name.size() + 1));
+      break;
+    }
+    default:
+      counts.error += "unhandled INT 21h function " + std::to_string(function) + "; ";
+      fail(1);
+  }
+}
+
+Cpu16::DosRun Cpu16::run_com(const std::string& com_path, const std::string& tail, const std::string& directory,
+                             uint64_t limit) {
+  Dos state{directory, {}, 0, {}};
+  std::ifstream com(com_path, std::ios::binary);
+  std::vector<uint8_t> image{std::istreambuf_iterator<char>(com), std::istreambuf_iterator<char>()};
+  if (image.empty() || tail.size() > 126) {
+    state.run.counts.error = "cannot load " + com_path;
+    return state.run;
+  }
+  uint16_t psp = code_segment;
+  std::vector<uint8_t> header(256, 0);
+  header[0] = 0xCD;  // int 20h
+  header[1] = 0x20;
+  header[3] = 0xA0;  // the first segment past the program's memory: A000h
+  header[0x80] = static_cast<uint8_t>(tail.size());
+  std::copy(tail.begin(), tail.end(), header.begin() + 0x81);
+  header[0x81 + tail.size()] = '\r';
+  write(psp, 0, header);
+  write(psp, com_origin, image);
+  write(psp, 0xFFFE, {0, 0});  // a RET from the program goes to int 20h
+  for (int id : {UC_X86_REG_CS, UC_X86_REG_DS, UC_X86_REG_ES, UC_X86_REG_SS}) set_reg(id, psp);
+  set_reg(UC_X86_REG_SP, 0xFFFE);
+  set_reg(UC_X86_REG_IP, com_origin);
+  if (poked) check(uc_ctl_remove_cache(uc, 0, ram_size));
+  poked = false;
+  counts = {};
+  last_store = last_address = ~0ULL;
+  dos = &state;
+  uc_err err = uc_emu_start(uc, linear(psp, com_origin), linear(psp, 0), 0, limit);
+  dos = nullptr;
+  for (auto& [handle, fd] : state.files) close(fd);
+  if (reg(UC_X86_REG_IP) == 0 && state.run.exit_code < 0) state.run.exit_code = 0;
+  counts.returned = err == UC_ERR_OK && state.run.exit_code >= 0;
+  if (err != UC_ERR_OK) counts.error += uc_strerror(err);
+  state.run.counts = counts;
+  return state.run;
 }

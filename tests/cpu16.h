@@ -65,14 +65,48 @@ class Cpu16 {
   // after `limit` instructions at the most.
   Cpu16Counts call(uint16_t function, const std::vector<uint16_t>& arguments, uint64_t limit = 50'000'000);
 
+  // A whole .COM run as DOS runs it: loaded at 100h of its PSP's segment
+  // (CS = DS = ES = SS, the command tail at 80h), INT 21h's file services on
+  // the files of a host directory (names matched without regard to case),
+  // the BIOS's video and keyboard calls done at once (every key is Enter),
+  // the retrace bit of 3DAh turning over on every read, video memory read
+  // through the Graphics Controller's Read Map Select. Stops at the program's
+  // exit, or after `limit` instructions.
+  struct DosRun {
+    Cpu16Counts counts;  // `returned`: the program exited
+    int exit_code = -1;
+    std::string output;  // what it wrote to standard output and error
+  };
+  DosRun run_com(const std::string& com_path, const std::string& tail, const std::string& directory,
+                 uint64_t limit = 1'000'000'000);
+
   // Counts of the run in progress; the hooks add to them.
   Cpu16Counts counts;
   uint64_t last_store = ~0ULL;    // the instruction that stored last
   uint64_t last_address = ~0ULL;  // where the last instruction was
   unsigned sequencer_index = 0;
+  unsigned graphics_index = 0;
+  unsigned read_map = 0;
+  unsigned status_reads = 0;
+  // The DOS run in progress, if any.
+  struct Dos {
+    std::string directory;
+    std::map<unsigned, int> files;  // DOS handle: host descriptor
+    uint16_t last_error = 0;
+    DosRun run;
+  };
+  Dos* dos = nullptr;
+  void interrupt(unsigned number);
 
  private:
   void write(uint16_t segment, uint16_t offset, const std::vector<uint8_t>& bytes);
+  std::vector<uint8_t> read(uint16_t segment, uint16_t offset, size_t count);
+  uint16_t reg(int id);
+  void set_reg(int id, uint16_t value);
+  void set_carry(bool carry);
+  std::string string_at(uint16_t segment, uint16_t offset, char end);
+  std::string host_path(const std::string& dos_name);
+  void dos_service();
 
   uc_struct* uc = nullptr;
   bool poked = false;

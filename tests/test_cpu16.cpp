@@ -1,11 +1,16 @@
-// The emulated PC itself, on hand-assembled code: the calling convention,
-// stores through the map mask, Sequencer OUTs and what each run is counted.
+// The emulated PC itself: hand-assembled code for the calling convention,
+// stores through the map mask, Sequencer OUTs and the counts; and a whole
+// program under its DOS services.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "cpu16.h"
 #include "modex/vgamodel.h"
+#include "support.h"
 
 namespace {
 
@@ -94,5 +99,47 @@ TEST(Cpu16, StopsAtItsLimit) {
   EXPECT_FALSE(got.returned);
   EXPECT_EQ(got.instructions, 1000u);
 }
+
+#ifdef KOBVIEW_COM
+// A whole program under the DOS services: KOBVIEW reads its sprite, draws it
+// and dumps the page through Read Map Select, or refuses a missing file with
+// one line and errorlevel 1, writing no dump.
+TEST(Cpu16, RunsAProgramUnderDos) {
+  const Bytes pixels = random_runs(23, 17, 5);
+  std::string dir = scratch_path("dos");
+  mkdir(dir.c_str(), 0755);
+  write_bytes(dir + "/SPRITE.KOB", kob_of(pixels, 23, 17));
+  Bytes painted(320 * 240, 4);
+  for (int y = 0; y < 17; ++y)
+    for (int x = 0; x < 23; ++x)
+      if (uint8_t pixel = pixels[y * 23 + x]) painted[(20 + y) * 320 + 10 + x] = pixel;
+  struct Row {
+    const char* tail;
+    int exit_code;
+    bool says_something;
+    bool dumped;
+  };
+  const Row rows[] = {
+      {" /B:4 /D:OUT.BIN sprite.kob@10,20", 0, false, true},
+      {" /B:4 /D:OUT.BIN MISSING.KOB", 1, true, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.tail);
+    unlink((dir + "/OUT.BIN").c_str());
+    Cpu16 cpu;
+    vga_model_reset(0);
+    Cpu16::DosRun run = cpu.run_com(KOBVIEW_COM, row.tail, dir);
+    ASSERT_TRUE(run.counts.returned) << run.counts.error;
+    EXPECT_EQ(run.exit_code, row.exit_code);
+    EXPECT_EQ(!run.output.empty(), row.says_something) << run.output;
+    EXPECT_EQ(file_exists(dir + "/OUT.BIN"), row.dumped);
+    if (row.dumped) {
+      Bytes dump = read_bytes(dir + "/OUT.BIN");
+      ASSERT_GE(dump.size(), painted.size());
+      EXPECT_TRUE(std::equal(painted.begin(), painted.end(), dump.begin()));
+    }
+  }
+}
+#endif
 
 }  // namespace
