@@ -5,8 +5,13 @@
 // segment beside the code is drawn strip by strip, each strip placed in
 // memory before its call, as a viewer streams it from the file.
 //
-//   bench_cpu16 IMAGES_DIR LIBRARY...   (LIBRARY: a .COM and its .MAP, without
-//                                        the extension)
+//   bench_cpu16 IMAGES_DIR [--kobview KOBVIEW.COM] TITLE=LIBRARY...
+//
+// LIBRARY is a .COM and its .MAP, without the extension. With --kobview, a
+// second table counts one more draw in the viewer, run whole under the
+// emulated PC's DOS services.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -152,17 +157,72 @@ std::string cell(const Count& count) {
 
 }  // namespace
 
+// KOBVIEW's own draws: the counts of a run with /R:11 less those of one with
+// /R:1, over 10, are what one more draw costs in the viewer. Sprites go into
+// `dir` under 8.3 names; the positions are the table's. A viewer that will
+// not draw (no /R, say) ends the table with its message.
+struct Viewed {
+  const Case* c;
+  std::string name;
+  int x, y;
+  unsigned long visible;
+};
+
+void kobview_table(const std::string& kobview, const std::string& dir, const std::vector<Viewed>& sprites) {
+  constexpr int repeats = 11;
+  printf("\nKOBVIEW, one more draw (/R:%d against /R:1), instructions per visible opaque pixel (stores, OUTs):\n\n",
+         repeats);
+  printf("| sprite | drawn | strips | /C |\n|---|---|---|---|\n");
+  for (const Viewed& v : sprites) {
+    std::string row;
+    for (const char* switches : {"", " /C"}) {
+      Cpu16Counts counts[2];
+      for (int run = 0; run < 2; ++run) {
+        char tail[128];
+        snprintf(tail, sizeof tail, " /D:OUT.BIN%s /R:%d %s@%d,%d%s", switches, run ? repeats : 1, v.name.c_str(), v.x,
+                 v.y, v.c->mirrored ? ",H" : "");
+        Cpu16 cpu;
+        vga_model_reset(0);
+        Cpu16::DosRun done = cpu.run_com(kobview, tail, dir);
+        if (!done.counts.returned || done.exit_code != 0) {
+          printf("\nKOBVIEW%s did not draw (errorlevel %d): %s%s\n", tail, done.exit_code, done.output.c_str(),
+                 done.counts.error.c_str());
+          return;
+        }
+        counts[run] = done.counts;
+      }
+      auto per_draw = [&](uint64_t Cpu16Counts::*field) {
+        return double(counts[1].*field - counts[0].*field) / (repeats - 1);
+      };
+      char cell[96];
+      snprintf(cell, sizeof cell, " %.2f (%.0f stores, %.0f OUTs) |",
+               per_draw(&Cpu16Counts::instructions) / double(std::max(1ul, v.visible)), per_draw(&Cpu16Counts::stores),
+               per_draw(&Cpu16Counts::selects));
+      row += cell;
+    }
+    printf("| %s | %s |%s\n", v.c->image, v.c->where, row.c_str());
+  }
+}
+
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    fprintf(stderr, "usage: bench_cpu16 IMAGES_DIR TITLE=LIBRARY...\n");
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string kobview;
+  if (args.size() > 2 && args[1] == "--kobview") {
+    kobview = args[2];
+    args.erase(args.begin() + 1, args.begin() + 3);
+  }
+  if (args.size() < 2) {
+    fprintf(stderr, "usage: bench_cpu16 IMAGES_DIR [--kobview KOBVIEW.COM] TITLE=LIBRARY...\n");
     return 2;
   }
+  std::string dos_dir = args[0] + "/dos";
+  mkdir(dos_dir.c_str(), 0755);
+  std::vector<Viewed> viewed;
   std::vector<std::string> titles, libraries;
-  for (int i = 2; i < argc; ++i) {
-    std::string arg = argv[i];
-    size_t equals = arg.find('=');
-    titles.push_back(arg.substr(0, equals));
-    libraries.push_back(arg.substr(equals + 1));
+  for (size_t i = 1; i < args.size(); ++i) {
+    size_t equals = args[i].find('=');
+    titles.push_back(args[i].substr(0, equals));
+    libraries.push_back(args[i].substr(equals + 1));
   }
   printf("| sprite | drawn | visible opaque pixels | compiled code, bytes |");
   for (const std::string& title : titles) printf(" %s | %s, compiled |", title.c_str(), title.c_str());
@@ -171,7 +231,7 @@ int main(int argc, char** argv) {
   printf("\n");
   for (const Case& c : cases) {
     Sprite s;
-    if (!load(argv[1], c.image, s)) {
+    if (!load(args[0], c.image, s)) {
       fprintf(stderr, "bench_cpu16: cannot compile %s\n", c.image);
       return 1;
     }
@@ -196,6 +256,11 @@ int main(int argc, char** argv) {
     }
     printf("| %s | %s | %lu | %lu |%s\n", c.image, c.where, visible,
            static_cast<unsigned long>(kob_compiled_size(&s.sprite)), row.c_str());
+    std::string name = "S" + std::to_string(viewed.size() + 1) + ".KOB";
+    FILE* f = fopen((dos_dir + "/" + name).c_str(), "wb");
+    if (!f || fwrite(s.file.data(), 1, s.file.size(), f) != s.file.size() || fclose(f) != 0) return 1;
+    viewed.push_back({&c, name, x, y, visible});
   }
+  if (!kobview.empty()) kobview_table(kobview, dos_dir, viewed);
   return 0;
 }
