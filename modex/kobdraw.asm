@@ -64,6 +64,22 @@ STORE_SIZE equ 5              ; mov [es:di+disp16],al: the disp16 at byte 3
 DISP_AT equ 3
 PAIR_SIZE equ 2 * STORE_SIZE + 1 ; two stores and the lodsw that feeds them
 
+; Passes a record and jumps to the sequence that draws it: ax holds its
+; control and skip bytes, si points past them.
+%macro NEXT_LOADED 0
+        mov bl, ah
+        add di, [ebx*2 + skip_rows]
+        mov bl, al
+        add di, [ebx*2 + record_rows]
+        lodsw                       ; the first two pixels, or the colour
+        jmp [ebx*2 + whole_entry]
+%endmacro
+
+%macro NEXT_RECORD 0
+        lodsw                       ; control, skip
+        NEXT_LOADED
+%endmacro
+
         global _kob_draw
         global _kob_draw_mirrored
         global _kob_draw_strip
@@ -108,13 +124,63 @@ sprite_entry:
 
 ; void kob_draw_strip(struct kob_target *target, const unsigned char *strip,
 ;                     unsigned height, int x, int y)
-; A one-column sprite whose only strip starts at `strip`.
+; A streaming reader calls this once a column: a column wholly inside the
+; rectangle at the pitch last drawn goes straight to its records; any other is
+; drawn as a one-column sprite whose only strip starts at `strip`.
 _kob_draw_strip:
         push bp
         push si
         push di
         push es
         mov bp, sp
+        mov si, [bp+10]
+        mov ax, [si+TARGET_PITCH]
+        cmp ax, [patched_pitch]
+        jne strip_as_sprite
+        mov cx, [bp+16]             ; x
+        test cx, cx
+        js finish
+        cmp cx, [si+TARGET_LEFT]
+        jl finish
+        cmp cx, [si+TARGET_RIGHT]
+        jge finish
+        movsx eax, word [bp+18]     ; y
+        movsx edx, word [si+TARGET_TOP]
+        test edx, edx
+        jns .top
+        xor edx, edx
+.top:
+        cmp eax, edx
+        jl strip_as_sprite
+        movzx edx, word [bp+14]
+        add edx, eax
+        movsx ebx, word [si+TARGET_BOTTOM]
+        cmp edx, ebx
+        jg strip_as_sprite
+        imul ax, [si+TARGET_PITCH]
+        add ax, [si+TARGET_PAGE]
+        mov di, cx
+        shr di, 2
+        add di, ax
+        and cl, 3
+        mov bx, 1
+        shl bx, cl
+        cmp [si+TARGET_MASK], bx
+        je .selected
+        mov [si+TARGET_MASK], bx
+        mov ah, bl
+        mov al, MAP_MASK
+        mov dx, SEQUENCER
+        out dx, ax
+.selected:
+        mov ax, VIDEO_SEGMENT
+        mov es, ax
+        mov word [whole_entry + 2 * KOB_END], finish
+        mov si, [bp+12]
+        xor ebx, ebx
+        NEXT_RECORD
+
+strip_as_sprite:
         mov byte [mirrored], 0
         mov ax, [bp+12]
         mov [data], ax
@@ -164,13 +230,22 @@ draw:
         je .forward
         neg word [step]
 .forward:
-        mov word [column_loop], clipped_column
-        cmp word [first_row], 0
-        jne .clipped
-        cmp cx, [height]
-        jne .clipped
+        ; Whole columns; or rows cut off above only, where a column goes
+        ; on as a whole one after its first visible record; or rows cut off
+        ; below, where every record is clipped.
         mov word [column_loop], whole_column
-.clipped:
+        mov word [whole_entry + 2 * KOB_END], whole_strip_end
+        mov ax, [end_row]
+        cmp ax, [height]
+        jne .below
+        cmp word [first_row], 0
+        je .columns
+        mov word [column_loop], top_cut_column
+        mov word [whole_entry + 2 * KOB_END], top_cut_strip_end
+        jmp .columns
+.below:
+        mov word [column_loop], clipped_column
+.columns:
         mov ax, VIDEO_SEGMENT
         mov es, ax
         xor ebx, ebx
@@ -256,22 +331,6 @@ clip_axis:
 ; bp: the column's strip table entry; dx: the video byte of its row 0;
 ; bx (and the upper half of ebx) 0 but for the index in bl.
 
-; Passes a record and jumps to the sequence that draws it: ax holds its
-; control and skip bytes, si points past them.
-%macro NEXT_LOADED 0
-        mov bl, ah
-        add di, [ebx*2 + skip_rows]
-        mov bl, al
-        add di, [ebx*2 + record_rows]
-        lodsw                       ; the first two pixels, or the colour
-        jmp [ebx*2 + whole_entry]
-%endmacro
-
-%macro NEXT_RECORD 0
-        lodsw                       ; control, skip
-        NEXT_LOADED
-%endmacro
-
 whole_column:
         mov si, [bp]
         add si, [data]
@@ -289,53 +348,92 @@ whole_strip_end:
 skip_only:
         NEXT_LOADED
 
-; cx: the row below the last record passed.
-clipped_column:
+; Columns cut by the rectangle. cx: the row below the last record passed;
+; records wholly above the window are passed by their counts alone, and the
+; first that reaches it goes on to be drawn.
+%macro CUT_COLUMN 4 ; labels: the column, its next record, its strip's end, a record reaching the window
+%1:
         mov si, [bp]
         add si, [data]
         xor cx, cx
-
-clipped_record:
+%2:
         lodsw
-        cmp al, KOB_END
-        je clipped_strip_end
         mov bl, ah
         add cx, bx                  ; the record's top row
-        cmp cx, [end_row]
-        jae clipped_strip_end       ; this record and the rest lie below
-        mov [top], cx
         mov bl, al
-        mov bl, [bx + pixels_of]
-        add cx, bx                  ; the row below the record
-        mov [resume], si
-        test al, al
-        js .run
-        add [resume], bx            ; a literal's pixels follow its skip
-        jmp .placed
-.run:
-        inc word [resume]           ; a run's one colour byte
-.placed:
+        add cx, [ebx*2 + record_pixels] ; the row below it; far below for the end
         cmp cx, [first_row]
-        jbe clipped_passed          ; wholly above the window
-        mov bx, [first_row]
-        cmp bx, [top]
+        ja %4
+        add si, [ebx*2 + record_bytes]
+        jmp %2
+
+%3:
+        add bp, [step]
+        inc dx
+        dec word [columns]
+        jnz %1
+        jmp plane_done
+%endmacro
+
+; Rows cut off above only: the record that reaches the window is drawn from
+; the first row inside it, and the column goes on as a whole one.
+        CUT_COLUMN top_cut_column, top_cut_record, top_cut_strip_end, top_cut_reached
+top_cut_reached:
+        cmp bl, KOB_END
+        je top_cut_strip_end
+        mov ax, cx
+        sub ax, [first_row]         ; its rows inside the window
+        cmp ax, [ebx*2 + record_pixels]
+        jae .whole
+        test bl, bl
+        js .run
+        add si, [ebx*2 + record_pixels]
+        sub si, ax                  ; past the literal's pixels above the window
+.run:
+        and bl, KOB_RUN_BASE
+        or bl, al                   ; the control byte of a record that long
+.whole:
+        mov di, cx
+        add di, di
+        mov di, [di + skip_rows]
+        add di, dx
+        lodsw
+        jmp [ebx*2 + whole_entry]
+
+; Rows cut off below: every record is clipped to the window.
+        CUT_COLUMN clipped_column, clipped_record, clipped_strip_end, clipped_reached
+
+; A record that reaches the window: its rows inside it are drawn through the
+; sequences, as a record of that many pixels.
+clipped_reached:
+        cmp bl, KOB_END
+        je clipped_strip_end
+        mov di, cx
+        sub di, [ebx*2 + record_pixels] ; the record's top row
+        cmp di, [end_row]
+        jae clipped_strip_end       ; this record and the rest lie below
+        mov ax, si
+        add ax, [ebx*2 + record_bytes]
+        mov [resume], ax
+        mov ax, [first_row]
+        cmp ax, di
         jae .low
-        mov bx, [top]
+        mov ax, di                  ; the first row to draw
 .low:
-        test al, al
+        test bl, bl
         js .high
-        add si, bx
-        sub si, [top]               ; past the literal's pixels above the window
+        add si, ax
+        sub si, di                  ; past the literal's pixels above the window
 .high:
+        and bl, KOB_RUN_BASE
         mov di, cx
         cmp di, [end_row]
         jbe .count
-        mov di, [end_row]
+        mov di, [end_row]           ; the row below the last to draw
 .count:
-        neg bx
-        add bx, di                  ; the rows to store, 1 to 126
-        and al, KOB_RUN_BASE
-        or bl, al                   ; as the control byte of such a record
+        sub ax, di
+        neg ax
+        or bl, al                   ; the control byte of a record that long
         add di, di
         mov di, [di + skip_rows]
         add di, dx
@@ -346,12 +444,6 @@ clipped_passed:
         mov si, [resume]
         jmp clipped_record
 
-clipped_strip_end:
-        add bp, [step]
-        inc dx
-        dec word [columns]
-        jnz clipped_column
-        jmp plane_done
 
 ; ---- the store sequences -------------------------------------------------
 ; Each is entered part way with es:di on the row below the record's last and
@@ -435,12 +527,13 @@ patch_pitch:
         xor bx, bx
 .records:
         mov si, bx
-        mov bl, [si + pixels_of]
+        add si, si
+        mov bl, [si + record_pixels] ; the low byte: 0 for the end
         add bx, bx
         mov ax, [bx + skip_rows]
-        mov bx, si
-        add si, si
         mov [si + record_rows], ax
+        mov bx, si
+        shr bx, 1
         inc bl
         jnz .records
         mov si, sequences
@@ -500,9 +593,9 @@ skip_rows:
 %assign k k + 1
 %endrep
 
-; The pixels of a record by its control byte; 0 for the end, 127 and 128.
-; Runs of 1 and 2 never occur in a strip, but what is left of a clipped run
-; is drawn as one.
+; The pixels of a record by its control byte; 0 for 127 and 128. Runs of 1
+; and 2 never occur in a strip, but what is left of a clipped run is drawn as
+; one.
 %macro PIXELS_OF 1
 %if %1 <= KOB_MAX_LITERAL
 %assign n %1
@@ -513,11 +606,33 @@ skip_rows:
 %endif
 %endmacro
 
-pixels_of:
+; The pixels of a record, and for the end a row count past any window (its
+; low byte 0, for the row tables).
+END_ROWS equ 4000h
+record_pixels:
 %assign c 0
 %rep 256
         PIXELS_OF c
-        db n
+%if c == KOB_END
+        dw END_ROWS
+%else
+        dw n
+%endif
+%assign c c + 1
+%endrep
+
+; The bytes after a record's skip byte.
+record_bytes:
+%assign c 0
+%rep 256
+        PIXELS_OF c
+%if n == 0
+        dw 0
+%elif c >= KOB_RUN_BASE
+        dw 1
+%else
+        dw n
+%endif
 %assign c c + 1
 %endrep
 
