@@ -8,6 +8,11 @@
   sprite-32x32.pcx    one small shaded sprite
   cells16-256x256.*   a sheet of 16 cells of 64 x 64, and each cell on its
                       own as cell16-00 .. cell16-15
+  blob-32x32, blob-48x40, blob-64x64
+                      one shaded blob each, about 60 %, 70 % and 50 % opaque
+  balls-240x120       a sheet of small shaded balls
+  noise-320x200       random pixels, every one opaque
+  flat-320x200        large flat areas, long runs
 
 All are 256-colour PCX files with a palette, written the way common paint
 programs write them (even bytes per line, runs within a line), and beside
@@ -80,6 +85,32 @@ def flat(width, height):
     return pixels
 
 
+def blob(width, height, fill, hue):
+    """A shaded ellipse centred in width x height, covering about `fill` of
+    it: outline, shades lit from the upper left."""
+    scale = math.sqrt(4 * fill / math.pi)
+    a, b = width / 2.0 * scale, height / 2.0 * scale
+    cx, cy = width / 2.0 - 0.5, height / 2.0 - 0.5
+    base = 16 + hue * 16
+    pixels = [0] * (width * height)
+    for y in range(height):
+        for x in range(width):
+            d = math.hypot((x - cx) / a, (y - cy) / b)
+            if d > 1.0:
+                continue
+            if d > 1.0 - 1.0 / min(a, b):
+                pixels[y * width + x] = base
+            else:
+                light = math.hypot((x - cx) / a + 0.33, (y - cy) / b + 0.33) / 1.6
+                pixels[y * width + x] = base + 1 + min(13, int(light * 14))
+    return pixels
+
+
+def opaque_noise(width, height):
+    rng = random.Random(3)
+    return [rng.randrange(1, 256) for _ in range(width * height)]
+
+
 def cut(pixels, width, ox, oy, cell):
     return [pixels[(oy + y) * width + ox + x] for y in range(cell) for x in range(cell)]
 
@@ -107,6 +138,12 @@ def main():
         'flat-511x256': (flat(511, 256), 511, 256),
         'sprite-32x32': (sprite, 32, 32),
         'cells16-256x256': (sheet(256, 256, 64), 256, 256),
+        'blob-32x32': (blob(32, 32, 0.6, 3), 32, 32),
+        'blob-48x40': (blob(48, 40, 0.7, 5), 48, 40),
+        'blob-64x64': (blob(64, 64, 0.5, 8), 64, 64),
+        'balls-240x120': (sheet(240, 120, 20), 240, 120),
+        'noise-320x200': (opaque_noise(320, 200), 320, 200),
+        'flat-320x200': (flat(320, 200), 320, 200),
     }
     cells = images['cells16-256x256'][0]
     for n in range(16):

@@ -5,6 +5,7 @@
 
 #include <unicorn/unicorn.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -109,7 +110,9 @@ void Cpu16::load_code(uint16_t offset, const std::vector<uint8_t>& bytes) { writ
 
 void Cpu16::poke(uint16_t offset, const std::vector<uint8_t>& bytes) { write(data_segment, offset, bytes); }
 
-// The map's lines: module, symbol, segment number, hex value, flags.
+// The map's lines: module, symbol, segment number, 8 hex digits of value,
+// flags. The module is a path that may hold spaces: the symbol is the word
+// before the segment number.
 bool Cpu16::load_com(const std::string& com_path, const std::string& map_path) {
   std::ifstream com(com_path, std::ios::binary), map(map_path);
   std::vector<uint8_t> image{std::istreambuf_iterator<char>(com), std::istreambuf_iterator<char>()};
@@ -118,10 +121,14 @@ bool Cpu16::load_com(const std::string& com_path, const std::string& map_path) {
   symbols.clear();
   while (std::getline(map, line)) {
     std::istringstream fields(line);
-    std::string module, name, value;
-    int segment;
-    if (fields >> module >> name >> segment >> value)
-      symbols[name] = static_cast<uint16_t>(std::stoul(value, nullptr, 16));
+    std::vector<std::string> words{std::istream_iterator<std::string>(fields), std::istream_iterator<std::string>()};
+    for (size_t i = 0; i + 2 < words.size(); ++i) {
+      const std::string &segment = words[i + 1], &value = words[i + 2];
+      if (segment.size() != 1 || !isdigit(segment[0]) || value.size() != 8) continue;
+      if (value.find_first_not_of("0123456789abcdef") != std::string::npos) continue;
+      symbols[words[i]] = static_cast<uint16_t>(std::stoul(value, nullptr, 16));
+      break;
+    }
   }
   if (!symbols.count("__segoff")) return false;
   data_segment = static_cast<uint16_t>(code_segment + symbols["__segoff"]);

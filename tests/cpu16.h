@@ -53,6 +53,7 @@ class Cpu16 {
   // cannot be read or the map lacks __segoff.
   bool load_com(const std::string& com_path, const std::string& map_path);
   uint16_t symbol(const std::string& name) const;
+  bool has_symbol(const std::string& name) const { return symbols.count(name) != 0; }
 
   // Bytes into the data segment at `offset`, wrapping at 64 KiB like the CPU.
   void poke(uint16_t offset, const std::vector<uint8_t>& bytes);

@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "options.h"
 #include "pcx/pcx.h"
+#include "sprite/sprite.h"
 
 const char* const usage_text =
     "PCX2KOB VGA Mode X sprite compiler\n"
@@ -214,6 +216,26 @@ Pcx pcx_of(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t stride
 void release_image() {
   free(src_pcx);
   src_pcx = nullptr;
+}
+
+Bytes kob_of(const Bytes& pixels, uint32_t width, uint32_t height) {
+  transparent_color = 0;
+  std::string path = scratch_path("pixels.kob");
+  bool compiled =
+      load_pcx(build_pcx(pcx_of(pixels, width, height, width))) && decode_src_pcx() && write_sprite(path.c_str());
+  release_image();
+  return compiled ? read_bytes(path) : Bytes();
+}
+
+Bytes random_runs(uint32_t width, uint32_t height, unsigned seed) {
+  srand(seed);
+  Bytes pixels(size_t{width} * height);
+  uint8_t value = 0;
+  for (uint8_t& pixel : pixels) {
+    if (rand() % 4 == 0) value = rand() % 3 ? static_cast<uint8_t>(1 + rand() % 254) : 0;
+    pixel = value;
+  }
+  return pixels;
 }
 
 bool load_pcx(const Bytes& file) {

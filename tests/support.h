@@ -65,5 +65,12 @@ bool load_pcx(const Bytes& file);
 // Frees what the stages hold, so each test starts clean.
 void release_image();
 
+// The KOB file pcx2kob's stages compile the pixels into, 0 transparent.
+Bytes kob_of(const Bytes& pixels, uint32_t width, uint32_t height);
+
+// Seeded random runs, a third transparent (0), none 255, as the drawing
+// tests use.
+Bytes random_runs(uint32_t width, uint32_t height, unsigned seed);
+
 // The expected usage text, byte for byte.
 extern const char* const usage_text;

@@ -1,0 +1,200 @@
+// One draw of each bench sprite counted on the emulated 16-bit PC, through the
+// DOS library as bcc links it: instructions per visible opaque pixel, store
+// instructions and map-mask OUTs, for each drawer the image has. Prints a
+// Markdown table. A sprite whose file and strip table do not fit the data
+// segment beside the code is drawn strip by strip, each strip placed in
+// memory before its call, as a viewer streams it from the file.
+//
+//   bench_cpu16 IMAGES_DIR LIBRARY...   (LIBRARY: a .COM and its .MAP, without
+//                                        the extension)
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cpu16.h"
+#include "modex/kobcomp.h"
+#include "modex/vgamodel.h"
+#include "options.h"
+#include "pcx/pcx.h"
+#include "sprite/sprite.h"
+
+namespace {
+
+constexpr uint16_t target_at = 0x0400, sprite_at = 0x0410, data_at = 0x0800, data_end = 0xF000;
+constexpr uint16_t strip_at = data_at;  // where a streamed strip goes
+
+struct Case {
+  const char* image;
+  const char* where;
+  int x, y;  // INT32_MIN: centred
+  bool mirrored;
+};
+
+const Case cases[] = {
+    {"blob-32x32", "centred", INT32_MIN, INT32_MIN, false},
+    {"blob-48x40", "centred", INT32_MIN, INT32_MIN, false},
+    {"blob-64x64", "centred", INT32_MIN, INT32_MIN, false},
+    {"blob-64x64", "centred, mirrored", INT32_MIN, INT32_MIN, true},
+    {"balls-240x120", "centred", INT32_MIN, INT32_MIN, false},
+    {"noise-320x200", "centred", INT32_MIN, INT32_MIN, false},
+    {"flat-320x200", "centred", INT32_MIN, INT32_MIN, false},
+    {"blob-64x64", "at (-32, -32)", -32, -32, false},
+};
+
+struct Sprite {
+  std::vector<uint8_t> file;
+  std::vector<kob_size> strips = std::vector<kob_size>(KOB_MAX_WIDTH);
+  kob_sprite sprite{};
+};
+
+// Compiles the image with the stages, as pcx2kob does, and opens the sprite.
+bool load(const std::string& dir, const char* name, Sprite& s) {
+  std::string pcx = dir + "/" + name + ".pcx", kob = dir + "/" + name + ".kob";
+  free(src_pcx);
+  src_pcx = nullptr;
+  transparent_color = 0;
+  if (!read_src_pcx(pcx.c_str()) || !decode_src_pcx() || !write_sprite(kob.c_str())) return false;
+  FILE* f = fopen(kob.c_str(), "rb");
+  if (!f) return false;
+  s.file.resize(kob_max_file_size);
+  s.file.resize(fread(s.file.data(), 1, s.file.size(), f));
+  fclose(f);
+  kob_fault fault;
+  return kob_open(&s.sprite, s.file.data(), s.file.size(), s.strips.data(), KOB_MAX_WIDTH, &fault) == KOB_OK;
+}
+
+struct Count {
+  Cpu16Counts counts;
+  unsigned long visible = 0;  // bytes stored: each visible opaque pixel once
+  const char* how = "";       // how it was drawn, when not as asked
+};
+
+void add(Cpu16Counts& sum, const Cpu16Counts& run) {
+  sum.instructions += run.instructions;
+  sum.stores += run.stores;
+  sum.selects += run.selects;
+  sum.returned = run.returned;
+  sum.error = run.error;
+}
+
+unsigned long bytes_written() {
+  unsigned long count = 0;
+  for (unsigned p = 0; p < VGA_PLANES; ++p)
+    for (long at = 0; at < VGA_PLANE_SIZE; ++at) count += vga.written[p][at];
+  return count;
+}
+
+// Strip by strip in plane order, each strip put in place before its call;
+// mirrored, column c goes to x + width - 1 - c.
+Cpu16Counts stream(Cpu16& cpu, const kob_sprite& sprite, int x, int y, bool mirrored) {
+  Cpu16Counts sum;
+  for (unsigned plane = 0; plane < 4; ++plane) {
+    for (unsigned column = 0; column < sprite.width; ++column) {
+      long sx = long{x} + (mirrored ? sprite.width - 1 - column : column);
+      if (((sx % 4) + 4) % 4 != plane || sx < 0 || sx >= KOB_SCREEN_WIDTH) continue;
+      const uint8_t* strip = sprite.data + sprite.strip[column];
+      cpu.poke(strip_at, std::vector<uint8_t>(strip, strip + KOB_MAX_STRIP_SIZE));
+      add(sum, cpu.call(cpu.symbol("_kob_draw_strip"), {target_at, strip_at, static_cast<uint16_t>(sprite.height),
+                                                        static_cast<uint16_t>(sx), static_cast<uint16_t>(y)}));
+      if (!sum.returned) return sum;
+    }
+  }
+  return sum;
+}
+
+// One draw through `function` (kob_draw, kob_draw_mirrored or
+// kob_draw_compiled) of the library in `cpu`.
+Count draw(Cpu16& cpu, const Sprite& s, std::string function, int x, int y) {
+  Count out;
+  vga_model_reset(0);
+  kob_target target;
+  kob_target_init(&target, 0);
+  cpu16_place_target(cpu, target, target_at);
+  uint16_t ux = static_cast<uint16_t>(x), uy = static_cast<uint16_t>(y);
+  bool compiled = function == "_kob_draw_compiled", mirrored = function == "_kob_draw_mirrored";
+  kob_size table_end = data_at + s.file.size() + 4 * kob_size{s.sprite.width};
+  if (table_end >= data_end) {
+    out.counts = stream(cpu, s.sprite, x, y, mirrored);
+    out.how = compiled ? "streamed, no code" : "streamed";
+  } else {
+    uint16_t code_at = cpu16_place_sprite(cpu, s.sprite, s.file.size(), data_at, sprite_at);
+    std::vector<uint8_t> code(kob_compiled_size(&s.sprite));
+    if (compiled && code_at + code.size() < data_end) {
+      kob_compile(&s.sprite, code.data(), code.size());
+      cpu.poke(code_at, code);
+      out.counts = cpu.call(cpu.symbol(function), {target_at, sprite_at, code_at, ux, uy});
+    } else {
+      if (compiled) {
+        function = "_kob_draw";
+        out.how = "code too large";
+      }
+      out.counts = cpu.call(cpu.symbol(function), {target_at, sprite_at, ux, uy});
+    }
+  }
+  if (!out.counts.returned) {
+    fprintf(stderr, "bench_cpu16: %s did not return: %s\n", function.c_str(), out.counts.error.c_str());
+    exit(1);
+  }
+  out.visible = bytes_written();
+  return out;
+}
+
+std::string cell(const Count& count) {
+  char text[128];
+  snprintf(text, sizeof text, "%.2f (%llu stores, %llu OUTs%s%s)",
+           double(count.counts.instructions) / double(std::max(1ul, count.visible)),
+           static_cast<unsigned long long>(count.counts.stores), static_cast<unsigned long long>(count.counts.selects),
+           *count.how ? ", " : "", count.how);
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: bench_cpu16 IMAGES_DIR TITLE=LIBRARY...\n");
+    return 2;
+  }
+  std::vector<std::string> titles, libraries;
+  for (int i = 2; i < argc; ++i) {
+    std::string arg = argv[i];
+    size_t equals = arg.find('=');
+    titles.push_back(arg.substr(0, equals));
+    libraries.push_back(arg.substr(equals + 1));
+  }
+  printf("| sprite | drawn | visible opaque pixels |");
+  for (const std::string& title : titles) printf(" %s | %s, compiled |", title.c_str(), title.c_str());
+  printf("\n|---|---|---:|");
+  for (size_t i = 0; i < titles.size(); ++i) printf("---|---|");
+  printf("\n");
+  for (const Case& c : cases) {
+    Sprite s;
+    if (!load(argv[1], c.image, s)) {
+      fprintf(stderr, "bench_cpu16: cannot compile %s\n", c.image);
+      return 1;
+    }
+    int x = c.x != INT32_MIN ? c.x : (KOB_SCREEN_WIDTH - int(s.sprite.width)) / 2;
+    int y = c.y != INT32_MIN ? c.y : (KOB_SCREEN_HEIGHT - int(s.sprite.height)) / 2;
+    std::string row;
+    unsigned long visible = 0;
+    for (const std::string& library : libraries) {
+      Cpu16 cpu;
+      if (!cpu.load_com(library + ".COM", library + ".MAP")) {
+        fprintf(stderr, "bench_cpu16: cannot load %s\n", library.c_str());
+        return 1;
+      }
+      if (c.mirrored && !cpu.has_symbol("_kob_draw_mirrored")) {
+        row += " — | — |";
+        continue;
+      }
+      Count strips = draw(cpu, s, c.mirrored ? "_kob_draw_mirrored" : "_kob_draw", x, y);
+      Count compiled = c.mirrored ? strips : draw(cpu, s, "_kob_draw_compiled", x, y);
+      visible = strips.visible;
+      row += " " + cell(strips) + " | " + cell(compiled) + " |";
+    }
+    printf("| %s | %s | %lu |%s\n", c.image, c.where, visible, row.c_str());
+  }
+  return 0;
+}
