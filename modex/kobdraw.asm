@@ -80,6 +80,18 @@ PAIR_SIZE equ 2 * STORE_SIZE + 1 ; two stores and the lodsw that feeds them
         NEXT_LOADED
 %endmacro
 
+; The same where the last word loaded ended with the record's control byte
+; in ah, and si points at its skip.
+%macro NEXT_AFTER_ONE 0
+        mov bl, [si]
+        add di, [ebx*2 + skip_rows]
+        mov bl, ah
+        add di, [ebx*2 + record_rows]
+        mov ax, [si+1]
+        add si, 3
+        jmp [ebx*2 + whole_entry]
+%endmacro
+
         global _kob_draw
         global _kob_draw_mirrored
         global _kob_draw_strip
@@ -209,8 +221,26 @@ draw:
         movzx ebx, word [width]
         call clip_axis
         jge finish
-        mov [first_column], ax
-        mov [end_column], cx
+        ; plane 0's first column: its screen x, its strip's entry, and the
+        ; columns from it to the end
+        sub cx, ax
+        mov [remaining], cx
+        mov cx, [x]
+        add cx, ax
+        mov [plane_x], cx
+        mov word [plane_step], STRIP_ENTRY
+        mov word [step], PLANE_STEP
+        cmp byte [mirrored], 0
+        je .forward
+        neg ax
+        add ax, [width]
+        dec ax                      ; mirrored: the column at position p is width - 1 - p
+        neg word [plane_step]
+        neg word [step]
+.forward:
+        shl ax, 2
+        add ax, [strips]
+        mov [plane_strip], ax
         movsx eax, word [si+TARGET_TOP]
         movsx ecx, word [si+TARGET_BOTTOM]
         movsx edx, word [y]
@@ -225,11 +255,6 @@ draw:
         imul eax, ecx
         add ax, [si+TARGET_PAGE]
         mov [row0], ax
-        mov word [step], PLANE_STEP
-        cmp byte [mirrored], 0
-        je .forward
-        neg word [step]
-.forward:
         ; Whole columns; or rows cut off above only, where a column goes
         ; on as a whole one after its first visible record; or rows cut off
         ; below, where every record is clipped.
@@ -249,37 +274,24 @@ draw:
         mov ax, VIDEO_SEGMENT
         mov es, ax
         xor ebx, ebx
-        mov word [plane], 0
+        mov byte [planes_left], 4
 
 ; Each plane: its first visible column, its mask selected unless the target
 ; has it, then every fourth column through the column loop.
 plane_loop:
-        mov ax, [first_column]
-        add ax, [plane]
-        cmp ax, [end_column]
-        jae finish
-        mov cx, [end_column]
-        sub cx, ax
+        mov cx, [remaining]
         add cx, 3
-        shr cx, 2
+        shr cx, 2                   ; the plane's columns
+        jz finish
         mov [columns], cx
-        mov cx, [x]
-        add cx, ax                  ; the column's screen x, never negative
-        mov dx, cx
+        mov ax, [plane_x]
+        mov dx, ax
         shr dx, 2
         add dx, [row0]
-        cmp byte [mirrored], 0
-        je .plain
-        neg ax
-        add ax, [width]
-        dec ax                      ; mirrored: the column at position p is width - 1 - p
-.plain:
-        shl ax, 2
-        add ax, [strips]
-        mov bp, ax
-        and cl, 3
-        mov bx, 1
-        shl bx, cl
+        mov bp, [plane_strip]
+        mov bx, ax
+        and bx, 3
+        mov bl, [bx + plane_masks]
         mov di, [target]
         cmp [di+TARGET_MASK], bx
         je .selected
@@ -295,9 +307,13 @@ plane_loop:
         jmp [column_loop]
 
 plane_done:
-        inc word [plane]
-        cmp word [plane], 4
-        jb plane_loop
+        dec byte [planes_left]
+        jz finish
+        inc word [plane_x]
+        dec word [remaining]
+        mov ax, [plane_step]
+        add [plane_strip], ax
+        jmp plane_loop
 
 finish:
         pop es
@@ -340,8 +356,7 @@ whole_column:
 whole_strip_end:
         add bp, [step]
         inc dx
-        dec word [columns]
-        jnz whole_column
+        loop whole_column
         jmp plane_done
 
 ; A record of no pixels: what was loaded as its pixels is the next record.
@@ -487,13 +502,14 @@ clipped_passed:
         %1 1
 %endmacro
 
-; The ends: the next record, with si put back by the bytes read too many, or
-; the clipped walk's next record.
+; The ends: the next record, its control byte perhaps loaded already, or the
+; clipped walk's next record.
 %macro WHOLE_END 1
 %if %1
-        dec si
-%endif
+        NEXT_AFTER_ONE
+%else
         NEXT_RECORD
+%endif
 %endmacro
 
 %macro CLIPPED_END 1
@@ -670,6 +686,7 @@ whole_entry: ENTRIES whole_even, whole_odd, whole_runs, skip_only, whole_strip_e
 clipped_entry: ENTRIES clipped_even, clipped_odd, clipped_runs, clipped_passed, clipped_strip_end
 
 zero_offset: dd 0
+plane_masks: db 1, 2, 4, 8
 
 section .bss
 
@@ -681,14 +698,16 @@ strips: resw 1
 x: resw 1
 y: resw 1
 mirrored: resb 1
+planes_left: resb 1
 alignb 2
-first_column: resw 1
-end_column: resw 1
+remaining: resw 1          ; columns from the plane's first to the end
+plane_x: resw 1            ; the screen x of the plane's first column
+plane_strip: resw 1        ; its strip table entry
+plane_step: resw 1         ; from one plane's first entry to the next's
 first_row: resw 1
 end_row: resw 1
 row0: resw 1               ; the video byte of the sprite's row 0, column 0
 step: resw 1               ; from a column's strip entry to the next's
-plane: resw 1
 columns: resw 1            ; columns left in the plane
 column_loop: resw 1        ; whole_column or clipped_column
 top: resw 1                ; the clipped record's top row
