@@ -249,6 +249,8 @@ draw:
         jge finish
         mov [first_row], ax
         mov [end_row], cx
+        neg ax
+        mov [above], ax
         ; the column's top row wraps like unsigned arithmetic when above the page
         movsx eax, word [y]
         movzx ecx, word [si+TARGET_PITCH]
@@ -284,12 +286,7 @@ plane_loop:
         shr cx, 2                   ; the plane's columns
         jz finish
         mov [columns], cx
-        mov ax, [plane_x]
-        mov dx, ax
-        shr dx, 2
-        add dx, [row0]
-        mov bp, [plane_strip]
-        mov bx, ax
+        mov bx, [plane_x]
         and bx, 3
         mov bl, [bx + plane_masks]
         mov di, [target]
@@ -298,11 +295,13 @@ plane_loop:
         mov [di+TARGET_MASK], bx
         mov ah, bl
         mov al, MAP_MASK
-        mov di, dx
         mov dx, SEQUENCER
         out dx, ax
-        mov dx, di
 .selected:
+        mov dx, [plane_x]
+        shr dx, 2
+        add dx, [row0]
+        mov bp, [plane_strip]
         xor bx, bx
         jmp [column_loop]
 
@@ -363,23 +362,28 @@ whole_strip_end:
 skip_only:
         NEXT_LOADED
 
-; Columns cut by the rectangle. cx: the row below the last record passed;
-; records wholly above the window are passed by their counts alone, and the
-; first that reaches it goes on to be drawn.
-%macro CUT_COLUMN 4 ; labels: the column, its next record, its strip's end, a record reaching the window
-%1:
-        mov si, [bp]
-        add si, [data]
-        xor cx, cx
-%2:
+; Columns cut by the rectangle. cx: the row below the last record passed,
+; less the window's first row; records wholly above the window are passed by
+; their counts alone, two to a loop, and the first that reaches it goes on to
+; be drawn.
+%macro PASS 1 ; where a record that reaches the window goes
         lodsw
         mov bl, ah
         add cx, bx                  ; the record's top row
         mov bl, al
         add cx, [ebx*2 + record_pixels] ; the row below it; far below for the end
-        cmp cx, [first_row]
-        ja %4
+        jg %1
         add si, [ebx*2 + record_bytes]
+%endmacro
+
+%macro CUT_COLUMN 4 ; labels: the column, its next record, its strip's end, a record reaching the window
+%1:
+        mov si, [bp]
+        add si, [data]
+        mov cx, [above]
+%2:
+        PASS %4
+        PASS %4
         jmp %2
 
 %3:
@@ -396,8 +400,8 @@ skip_only:
 top_cut_reached:
         cmp bl, KOB_END
         je top_cut_strip_end
-        mov ax, cx
-        sub ax, [first_row]         ; its rows inside the window
+        mov ax, cx                  ; its rows inside the window
+        add cx, [first_row]
         cmp ax, [ebx*2 + record_pixels]
         jae .whole
         test bl, bl
@@ -423,6 +427,7 @@ top_cut_reached:
 clipped_reached:
         cmp bl, KOB_END
         je clipped_strip_end
+        add cx, [first_row]
         mov di, cx
         sub di, [ebx*2 + record_pixels] ; the record's top row
         cmp di, [end_row]
@@ -452,6 +457,7 @@ clipped_reached:
         add di, di
         mov di, [di + skip_rows]
         add di, dx
+        sub cx, [first_row]
         lodsw
         jmp [ebx*2 + clipped_entry]
 
@@ -706,6 +712,7 @@ plane_strip: resw 1        ; its strip table entry
 plane_step: resw 1         ; from one plane's first entry to the next's
 first_row: resw 1
 end_row: resw 1
+above: resw 1              ; minus first_row
 row0: resw 1               ; the video byte of the sprite's row 0, column 0
 step: resw 1               ; from a column's strip entry to the next's
 columns: resw 1            ; columns left in the plane
