@@ -96,7 +96,20 @@ PAIR_SIZE equ 2 * STORE_SIZE + 1 ; two stores and the lodsw that feeds them
         global _kob_draw_mirrored
         global _kob_draw_strip
 
-section .text
+; OMF (nasm -f obj) for other small-model compilers: their segment names,
+; data and stack in DGROUP.
+%ifidn __OUTPUT_FORMAT__, obj
+%define CODE_SECTION segment _TEXT public class=CODE use16
+%define DATA_SECTION segment _DATA public class=DATA use16
+%define BSS_SECTION segment _BSS public class=BSS use16
+group DGROUP _DATA _BSS
+%else
+%define CODE_SECTION section .text
+%define DATA_SECTION section .data
+%define BSS_SECTION section .bss
+%endif
+
+CODE_SECTION
 
 ; ---- entries -----------------------------------------------------------
 
@@ -593,7 +606,7 @@ patch_runs:
         loop patch_runs
         ret
 
-section .data
+DATA_SECTION
 
 ; The sequences to rewrite: first store, stores, how.
 sequences:
@@ -694,7 +707,7 @@ clipped_entry: ENTRIES clipped_even, clipped_odd, clipped_runs, clipped_passed, 
 zero_offset: dd 0
 plane_masks: db 1, 2, 4, 8
 
-section .bss
+BSS_SECTION
 
 target: resw 1
 data: resw 1
