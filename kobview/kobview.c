@@ -133,7 +133,7 @@ static void bios_wait_key(void) {
 #endasm
 }
 
-/* Registers in and out of int 21h: ax to di in, ax and dx back. DS and ES
+/* Registers in and out of int 21h: ax to di in, ax to dx back. DS and ES
  * both point at the program's one segment. */
 struct dos_regs {
   unsigned ax, bx, cx, dx, si, di;
@@ -160,6 +160,8 @@ static int dos_call(struct dos_regs *regs) {
   int 0x21
   pop bp
   mov [bp],ax
+  mov [bp+2],bx
+  mov [bp+4],cx
   mov [bp+6],dx
   sbb ax,ax
   neg ax

@@ -13,6 +13,7 @@ const char *palette_path;
 const char *dump_path;
 unsigned background;
 unsigned char palette[VIEW_PALETTE_SIZE];
+kob_size largest_in_memory = 0x7FFF;
 
 /* One strip's window of a streamed file. */
 static unsigned char window[KOB_STRIP_WINDOW];
@@ -192,7 +193,7 @@ static int load_sprite(struct view_sprite *sprite, kob_size *arena, unsigned fre
   if (!failed) {
     table_words = scan.width + 1;
     spare = free - keep - table_words;
-    sprite->in_memory = sprite->length <= 0x7FFFL && words_for(sprite->length) <= spare;
+    sprite->in_memory = sprite->length <= largest_in_memory && words_for(sprite->length) <= spare;
     *used = table_words + (sprite->in_memory ? words_for(sprite->length) : 0);
     if (sprite->in_memory) {
       failed = read_whole(file, sprite, (unsigned char *)(arena + table_words), arena, scan.width, &fault);

@@ -40,6 +40,9 @@ extern const char *palette_path; /* NULL: the mode's own palette */
 extern const char *dump_path;    /* NULL: wait for a key instead */
 extern unsigned background;
 extern unsigned char palette[VIEW_PALETTE_SIZE];
+/* The largest sprite file held in memory, at most 32767 (one read takes it);
+ * 0 streams every sprite. */
+extern kob_size largest_in_memory;
 
 /* Each stage returns 0, or 1 (the errorlevel) after its one console line. */
 

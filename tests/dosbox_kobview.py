@@ -112,7 +112,8 @@ def check_refuses():
     compile_kob('S.KOB', EXAMPLES / 'slime.pcx', '-p', work / 'S.PAL')
     good = read('S.KOB')
     (work / 'P767.PAL').write_bytes(read('S.PAL')[:767])
-    kept = {'X.BIN': b'an earlier dump', 'Q.PAL': read('S.PAL'), 'T.KOB': good, 'S.KOB': good}
+    kept = {'X.BIN': b'an earlier dump', 'Q.PAL': read('S.PAL'), 'T.KOB': good, 'S.KOB': good, 'SUB/K.TXT': b'kept'}
+    (work / 'SUB').mkdir()
     for name, data in kept.items():
         (work / name).write_bytes(data)
     rows = [  # (command tail, the console line)
@@ -126,6 +127,7 @@ def check_refuses():
         *((f'/D:{d} {tail}', f"Dump file '{d}' is also an input") for d, tail in (
             ('s.kob', 'S.KOB@0,0'), ('.\\S.KOB', 'S.KOB'), ('C:S.KOB', 'S.KOB'), ('C:\\T.KOB', 'S.KOB T.KOB@1,1'),
             ('.\\Q.PAL', '/P:Q.PAL T.KOB@0,0'))),
+        ('/D:SUB S.KOB', "Cannot create file 'SUB'"),  # a directory is never moved aside
     ]
     broken = {'MAGIC.KOB': b'k' + good[1:], 'SHORT.KOB': good[:len(good) // 2], 'TAIL.KOB': good + b'\0\0\0',
               'OVER.KOB': good[:17] + bytes([good[17] + 1]) + good[18:]}  # strip 0 skips a row too many
