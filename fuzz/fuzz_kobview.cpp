@@ -53,14 +53,18 @@ namespace {
 
 // Parses, loads and draws the tail on a fresh page; the viewer's verdict.
 int view(const std::string &tail, unsigned arena_words, kob_size largest) {
-  std::vector<std::string> words;
+  // Each word in a block of its own size, so reading past its end is caught.
+  std::vector<std::vector<char>> words;
   std::vector<char *> argv{const_cast<char *>("KOBVIEW")};
   for (size_t at = 0; at < tail.size();) {
     size_t end = std::min(tail.find(' ', at), tail.size());
-    if (end > at) words.push_back(tail.substr(at, end - at));
+    if (end > at) {
+      words.emplace_back(end - at + 1, '\0');
+      memcpy(words.back().data(), tail.data() + at, end - at);
+    }
     at = end + 1;
   }
-  for (std::string &word : words) argv.push_back(word.data());
+  for (std::vector<char> &word : words) argv.push_back(word.data());
   sprite_count = 0;
   palette_path = dump_path = nullptr;
   background = 0;

@@ -65,6 +65,7 @@ def viewer_seeds():
         'centred': b'A\n' + files,
         'placed': b'/P:C /B:9 /D:X A@-3,7 B@318,238 B@0,0 A@-40,-20\n' + files,
         'bad-switch': b'/B:256 /q A\n' + files,
+        'short-switch': b'A / /P /D: /B:\n' + files,
         'eight': b'A@1,1 B@2,2 A@-9,-9 B@-1,-1 A@300,200 B A@5,100 B@6,6\n' + files,
     }
 

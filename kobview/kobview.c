@@ -224,10 +224,10 @@ void view_close(int file) { close(file); }
 
 /* ---- DOS files by name ---- */
 
-static int dos_name_call(unsigned service, const char *name, const char *other, unsigned cx, struct dos_regs *regs) {
+static int dos_name_call(unsigned service, const char *name, const char *other, struct dos_regs *regs) {
   regs->ax = service;
   regs->bx = 0;
-  regs->cx = cx;
+  regs->cx = 0;
   regs->dx = (unsigned)name;
   regs->si = (unsigned)name;
   regs->di = (unsigned)other;
@@ -237,23 +237,23 @@ static int dos_name_call(unsigned service, const char *name, const char *other, 
 /* The canonical name of `path` into `name` (NAME_SIZE bytes); 0 when found. */
 static int truename(const char *path, char *name) {
   struct dos_regs regs;
-  return dos_name_call(DOS_TRUENAME, path, name, 0, &regs);
+  return dos_name_call(DOS_TRUENAME, path, name, &regs);
 }
 
 static int dos_rename(const char *from, const char *to) {
   struct dos_regs regs;
-  return dos_name_call(DOS_RENAME, from, to, 0, &regs);
+  return dos_name_call(DOS_RENAME, from, to, &regs);
 }
 
 static void dos_delete(const char *name) {
   struct dos_regs regs;
-  dos_name_call(DOS_DELETE, name, NULL, 0, &regs);
+  dos_name_call(DOS_DELETE, name, NULL, &regs);
 }
 
 /* A handle on a new file `name`, or -1 when it exists or cannot be made. */
 static int create_new(const char *name) {
   struct dos_regs regs;
-  if (dos_name_call(DOS_CREATE_NEW, name, NULL, 0, &regs)) return -1;
+  if (dos_name_call(DOS_CREATE_NEW, name, NULL, &regs)) return -1;
   return (int)regs.ax;
 }
 
@@ -301,7 +301,7 @@ static int open_dump(void) {
     close(file);
   }
   if (dump_device) return open(dump_path, O_WRONLY);
-  if (!dos_name_call(DOS_ATTRIBUTES, dump_name, NULL, 0, &regs) &&
+  if (!dos_name_call(DOS_ATTRIBUTES, dump_name, NULL, &regs) &&
       (regs.cx & (ATTRIBUTE_READ_ONLY | ATTRIBUTE_DIRECTORY)) != 0) {
     return -1;
   }

@@ -205,8 +205,8 @@ static int load_sprite(struct view_sprite *sprite, kob_size *arena, unsigned fre
   if (failed < 0) return say_about("Cannot read sprite file '%s'", sprite->path);
   if (failed) return bad_sprite(sprite, &fault);
   if (sprite->centred) {
-    sprite->x = centre(KOB_SCREEN_WIDTH, sprite->sprite.width);
-    sprite->y = centre(KOB_SCREEN_HEIGHT, sprite->sprite.height);
+    sprite->x = centre((unsigned)KOB_SCREEN_WIDTH, sprite->sprite.width);
+    sprite->y = centre((unsigned)KOB_SCREEN_HEIGHT, sprite->sprite.height);
   }
   return 0;
 }
