@@ -1,20 +1,25 @@
-/* The platform seam: the only two ways kob.c touches the VGA.
+/* The platform seam: the only two ways kobdraw.c touches the VGA.
  *
  *   KOB_SELECT_PLANES(mask)   write the Sequencer Map Mask (port 3C4h,
  *                             index 2): bit p enables plane p
  *   KOB_STORE(offset, value)  store one byte at `offset` of video memory
  *                             (segment A000h) in the selected planes
  *
- * Define both before compiling kob.c to use your own (an engine that keeps
+ * Define both before compiling kobdraw.c to use your own (an engine that keeps
  * video memory behind a pointer of its own, for instance). Otherwise the
  * compiler picks one of the defaults below. The project itself builds and
  * tests only the host model (gcc, clang) and dev86 bcc (in DOSBox); the
- * others follow each compiler's documented library.
+ * others follow each compiler's documented library. Defining only one of the
+ * two is an error: the default would quietly replace both.
  */
 #ifndef KOBSEAM_H
 #define KOBSEAM_H
 
-#if defined(KOB_SELECT_PLANES) && defined(KOB_STORE)
+#if defined(KOB_SELECT_PLANES) && !defined(KOB_STORE)
+#error "kobseam.h: KOB_SELECT_PLANES is defined but KOB_STORE is not: define both or neither"
+#elif defined(KOB_STORE) && !defined(KOB_SELECT_PLANES)
+#error "kobseam.h: KOB_STORE is defined but KOB_SELECT_PLANES is not: define both or neither"
+#elif defined(KOB_SELECT_PLANES)
 /* the engine's own */
 
 #elif defined(KOB_HOST_MODEL)
@@ -24,7 +29,7 @@
 #define KOB_STORE(offset, value) vga_model_store(offset, value)
 
 #elif defined(__BCC__) && defined(__MSDOS__)
-/* dev86 bcc, small .COM model: two tiny assembly routines in kob.c. */
+/* dev86 bcc, small .COM model: two tiny assembly routines in kobdraw.c. */
 void kob_bcc_select(unsigned mask);
 void kob_bcc_store(unsigned offset, unsigned value);
 #define KOB_SELECT_PLANES(mask) kob_bcc_select(mask)

@@ -1,37 +1,162 @@
-/* The in-memory VGA the host build's seam drives. */
+/* The in-memory VGA the host build's seams drive. */
 #include "vgamodel.h"
 
 #include <string.h>
 
 struct vga_model vga;
 
+#define SEQUENCER 0x3C4
+#define MISC_OUTPUT 0x3C2
+#define GRAPHICS 0x3CE
+#define CRTC 0x3D4
+#define INPUT_STATUS 0x3DA
+#define DAC_WRITE_INDEX 0x3C8
+#define DAC_DATA 0x3C9
+#define MAP_MASK 2
+#define READ_MAP_SELECT 4
+#define GRAPHICS_MODE 5
+#define START_HIGH 0x0C
+#define START_LOW 0x0D
+#define STATUS_RETRACE 0x09 /* vertical retrace, display disabled */
+
+/* The registers the BIOS loads for each mode the library sets. */
+struct vga_mode {
+  unsigned number;
+  unsigned char misc_output;
+  unsigned char sequencer[VGA_SEQUENCER_REGISTERS];
+  unsigned char graphics[VGA_GRAPHICS_REGISTERS];
+  unsigned char crtc[VGA_CRTC_REGISTERS];
+};
+
+static const struct vga_mode modes[] = {
+    {0x03,
+     0x67,
+     {0x03, 0x00, 0x03, 0x00, 0x02},
+     {0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x0E, 0x00, 0xFF},
+     {0x5F, 0x4F, 0x50, 0x82, 0x55, 0x81, 0xBF, 0x1F, 0x00, 0x4F, 0x0D, 0x0E, 0x00,
+      0x00, 0x00, 0x00, 0x9C, 0x8E, 0x8F, 0x28, 0x1F, 0x96, 0xB9, 0xA3, 0xFF}},
+    {0x13,
+     0x63,
+     {0x03, 0x01, 0x0F, 0x00, 0x0E},
+     {0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x05, 0x0F, 0xFF},
+     {0x5F, 0x4F, 0x50, 0x82, 0x54, 0x80, 0xBF, 0x1F, 0x00, 0x41, 0x00, 0x00, 0x00,
+      0x00, 0x00, 0x00, 0x9C, 0x8E, 0x8F, 0x28, 0x40, 0x96, 0xB9, 0xA3, 0xFF}},
+};
+
 void vga_model_reset(unsigned colour) {
+  memset(&vga, 0, sizeof vga);
   memset(vga.plane, (int)colour, sizeof vga.plane);
-  memset(vga.written, 0, sizeof vga.written);
-  vga.mask = 0;
-  vga.stores = 0;
-  vga.selects = 0;
-  vga.overwrites = 0;
 }
 
 void vga_model_select(unsigned mask) {
   vga.mask = mask & 0x0F;
+  vga.sequencer[MAP_MASK] = (unsigned char)vga.mask;
   ++vga.selects;
 }
 
-/* Like the VGA: the offset wraps within the 64 KiB of each plane, and the
- * byte lands in every plane the map mask enables. */
-void vga_model_store(unsigned offset, unsigned value) {
+/* A store in the graphics mode's write mode, the offset wrapping within the
+ * 64 KiB of each plane as on the VGA: 0 puts the byte in every plane
+ * the map mask enables, 1 puts the latches there. */
+static void put(unsigned long offset, unsigned value) {
   unsigned p;
-  unsigned long at = (unsigned long)offset % VGA_PLANE_SIZE;
-  ++vga.stores;
+  unsigned long at = offset % VGA_PLANE_SIZE;
+  int latches = (vga.graphics[GRAPHICS_MODE] & 3) == 1;
   for (p = 0; p < VGA_PLANES; ++p) {
     if (vga.mask & (1u << p)) {
       if (vga.written[p][at]) ++vga.overwrites;
       vga.written[p][at] = 1;
-      vga.plane[p][at] = (unsigned char)value;
+      vga.plane[p][at] = latches ? vga.latch[p] : (unsigned char)value;
     }
   }
+}
+
+void vga_model_store(unsigned offset, unsigned value) {
+  ++vga.stores;
+  put(offset, value);
+}
+
+static int in_retrace(unsigned long reads) { return reads % VGA_FRAME_READS >= VGA_DISPLAY_READS; }
+
+static void write_crtc(unsigned value) {
+  if (vga.crtc_index >= VGA_CRTC_REGISTERS) return;
+  if ((vga.crtc_index == START_HIGH || vga.crtc_index == START_LOW) && vga.status_reads > 0 &&
+      in_retrace(vga.status_reads - 1)) {
+    ++vga.late_starts;
+  }
+  vga.crtc[vga.crtc_index] = (unsigned char)value;
+}
+
+void vga_model_out(unsigned port, unsigned value) {
+  value &= 0xFF;
+  if (port == SEQUENCER) vga.sequencer_index = value;
+  if (port == SEQUENCER + 1 && vga.sequencer_index < VGA_SEQUENCER_REGISTERS) {
+    vga.sequencer[vga.sequencer_index] = (unsigned char)value;
+    if (vga.sequencer_index == MAP_MASK) vga.mask = value & 0x0F;
+  }
+  if (port == GRAPHICS) vga.graphics_index = value;
+  if (port == GRAPHICS + 1 && vga.graphics_index < VGA_GRAPHICS_REGISTERS) {
+    vga.graphics[vga.graphics_index] = (unsigned char)value;
+  }
+  if (port == CRTC) vga.crtc_index = value;
+  if (port == CRTC + 1) write_crtc(value);
+  if (port == MISC_OUTPUT) vga.misc_output = (unsigned char)value;
+  if (port == DAC_WRITE_INDEX) vga.dac_write = value * 3;
+  if (port == DAC_DATA) {
+    vga.dac[vga.dac_write / 3][vga.dac_write % 3] = (unsigned char)(value & 0x3F);
+    vga.dac_write = (vga.dac_write + 1) % (VGA_COLOURS * 3);
+  }
+}
+
+/* The input status: each read moves the beam on; the start address is taken
+ * when the retrace begins. */
+static unsigned read_status(void) {
+  unsigned long now = vga.status_reads++;
+  if (!in_retrace(now)) return 0;
+  if (now % VGA_FRAME_READS == VGA_DISPLAY_READS) {
+    ++vga.retraces;
+    vga.shown = (unsigned)vga.crtc[START_HIGH] << 8 | vga.crtc[START_LOW];
+  }
+  return STATUS_RETRACE;
+}
+
+unsigned vga_model_in(unsigned port) {
+  if (port == SEQUENCER + 1 && vga.sequencer_index < VGA_SEQUENCER_REGISTERS) {
+    return vga.sequencer[vga.sequencer_index];
+  }
+  if (port == GRAPHICS + 1 && vga.graphics_index < VGA_GRAPHICS_REGISTERS) return vga.graphics[vga.graphics_index];
+  if (port == CRTC + 1 && vga.crtc_index < VGA_CRTC_REGISTERS) return vga.crtc[vga.crtc_index];
+  if (port == INPUT_STATUS) return read_status();
+  return 0xFF;
+}
+
+void vga_model_set_mode(unsigned mode) {
+  unsigned i;
+  for (i = 0; i < sizeof modes / sizeof modes[0]; ++i) {
+    if (modes[i].number != mode) continue;
+    vga.mode = mode;
+    vga.misc_output = modes[i].misc_output;
+    memcpy(vga.sequencer, modes[i].sequencer, sizeof vga.sequencer);
+    memcpy(vga.graphics, modes[i].graphics, sizeof vga.graphics);
+    memcpy(vga.crtc, modes[i].crtc, sizeof vga.crtc);
+    vga.mask = vga.sequencer[MAP_MASK];
+  }
+}
+
+unsigned vga_model_load(unsigned offset) {
+  unsigned p;
+  unsigned long at = (unsigned long)offset % VGA_PLANE_SIZE;
+  for (p = 0; p < VGA_PLANES; ++p) vga.latch[p] = vga.plane[p][at];
+  return vga.plane[vga.graphics[READ_MAP_SELECT] & 3][at];
+}
+
+void vga_model_fill(unsigned offset, unsigned count, unsigned value) {
+  unsigned long at;
+  for (at = offset; at < (unsigned long)offset + count; ++at) put(at, value);
+}
+
+void vga_model_copy(unsigned from, unsigned to, unsigned count) {
+  unsigned i;
+  for (i = 0; i < count; ++i) put((unsigned long)to + i, vga_model_load(from + i));
 }
 
 unsigned vga_model_pixel(unsigned page, unsigned pitch, unsigned x, unsigned y) {

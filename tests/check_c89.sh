@@ -5,7 +5,7 @@
 set -e
 cc=$1
 dir=$2
-for source in kobcheck.c kobdraw.c vgamodel.c; do
+for source in kobcheck.c kobdraw.c modex.c vgamodel.c; do
   "$cc" -std=c89 -pedantic -Wall -Wextra -Werror -O2 -DKOB_HOST_MODEL -c "$dir/$source" -o /dev/null
 done
 # KOBVIEW's portable half, which the host fuzzes.
@@ -14,3 +14,33 @@ done
 "$cc" -std=c89 -pedantic -Wall -Wextra -Werror -O2 '-DKOB_SELECT_PLANES(mask)=engine_select(mask)' \
   '-DKOB_STORE(offset, value)=engine_store(offset, value)' -include "$dir/../tests/engine_seam.h" \
   -c "$dir/kobdraw.c" -o /dev/null
+"$cc" -std=c89 -pedantic -Wall -Wextra -Werror -O2 -DMODEX_OUT=engine_out -DMODEX_IN=engine_in \
+  -DMODEX_SET_MODE=engine_set_mode -DMODEX_LOAD=engine_load -DMODEX_FILL=engine_fill -DMODEX_COPY=engine_copy \
+  -include "$dir/../tests/engine_seam.h" -c "$dir/modex.c" -o /dev/null
+
+# A seam only partly defined is an error naming what is missing, whichever
+# default would otherwise apply. Rows: source, macro defined, macro missing.
+refuses() {
+  source=$1
+  missing=$2
+  shift 2
+  for default in -DKOB_HOST_MODEL -D__BCC__ -DNO_DEFAULT; do
+    if said=$("$cc" -std=c89 -E "$default" -D__MSDOS__ "$@" "$dir/$source" 2>&1 >/dev/null); then
+      echo "$source $default $*: compiled" >&2
+      exit 1
+    fi
+    case $said in
+    *"#error"*"$missing is"*) ;;
+    *) echo "$source $default $*: not an error naming $missing: $said" >&2; exit 1 ;;
+    esac
+  done
+}
+refuses kobdraw.c KOB_STORE '-DKOB_SELECT_PLANES(mask)=engine_select(mask)'
+refuses kobdraw.c KOB_SELECT_PLANES '-DKOB_STORE(offset, value)=engine_store(offset, value)'
+all="MODEX_OUT MODEX_IN MODEX_SET_MODE MODEX_LOAD MODEX_FILL MODEX_COPY"
+for missing in $all; do
+  set --
+  for macro in $all; do [ "$macro" = "$missing" ] || set -- "$@" "-D$macro=x"; done
+  refuses modex.c "$missing" "$@"
+done
+refuses modex.c MODEX_IN -DMODEX_OUT=x

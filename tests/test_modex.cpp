@@ -29,6 +29,7 @@ using namespace std::literals;
 TEST(Modex, DrawsWhatThePixelsPaint) {
   const kob_target screen = {0, 80, 0, 0, 320, 240, 0}, page2 = {19200, 80, 0, 0, 320, 240, 0};
   const kob_target window = {0, 80, 17, 9, 250, 201, 0}, wide = {40000, 128, 0, 0, 512, 200, 0};
+  const kob_target beyond = {19200, 80, -6, -9, 100, 60, 0};  // edges left of and above the page
   std::vector<std::tuple<uint32_t, uint32_t, int, int, kob_target>> rows = {
       {37, 23, 100, 100, screen},  {37, 23, 101, 100, screen},        {37, 23, 102, 100, screen},
       {37, 23, 103, 100, screen},  {37, 23, -5, -7, screen},          {37, 23, 300, 230, screen},
@@ -36,7 +37,7 @@ TEST(Modex, DrawsWhatThePixelsPaint) {
       {37, 23, 5, 240, screen},    {2, 2, 318, 238, screen},          {2, 2, -1, -1, screen},
       {511, 255, -95, -7, screen}, {511, 256, -100, -10, page2},      {400, 250, -41, -3, window},
       {3, 200, 16, -50, window},   {511, 255, -32767, 32767, screen}, {200, 64, 400, 20, wide},
-      {60, 60, 230, 170, window},  {5, 3, 247, 199, window},
+      {60, 60, 230, 170, window},  {5, 3, 247, 199, window},          {37, 23, -7, -5, beyond},
   };
   for (unsigned seed = 0; seed < 12; ++seed) {
     srand(100 + seed);
@@ -64,13 +65,14 @@ TEST(Modex, DrawsWhatThePixelsPaint) {
     std::vector<kob_size> strips(w);
     ASSERT_EQ(kob_open(&sprite, file.data(), file.size(), strips.data(), w, &fault), KOB_OK);
     // The four planes as they must be: every opaque pixel of the first 255
-    // rows inside the clip rectangle on the background, nothing else.
+    // rows inside the clip rectangle, which never reaches left of or above
+    // the page, on the background, nothing else.
     Bytes expected(sizeof vga.plane, 255);
     std::set<long> columns;  // inside the rectangle, opaque or not
     for (long row = 0; row < std::min<long>(h, 255); ++row) {
       for (long column = 0; column < w; ++column) {
         long sx = x + column, sy = y + row;
-        if (sx < c.left || sx >= c.right || sy < c.top || sy >= c.bottom) continue;
+        if (sx < std::max(c.left, 0) || sx >= c.right || sy < std::max(c.top, 0) || sy >= c.bottom) continue;
         columns.insert(sx);
         if (uint8_t pixel = pixels[row * w + column])
           expected[sx % 4 * VGA_PLANE_SIZE + (c.page + sy * c.pitch + sx / 4) % VGA_PLANE_SIZE] = pixel;

@@ -1,0 +1,240 @@
+/* Mode X: the mode, page flipping, the palette and video memory, through
+ * the registers every VGA has.
+ *
+ * Every call passes its arguments at their declared types: with bcc -ansi the
+ * prototypes are gone, and nothing converts an argument on the way. */
+#include "modex.h"
+
+#include "modexseam.h"
+
+/* VGA ports: the index/data pairs take the register's index at the first
+ * port and its value at the next. */
+#define SEQUENCER 0x3C4   /* index 0: reset, 2: map mask, 4: memory mode */
+#define MISC_OUTPUT 0x3C2 /* write; clock and sync polarity */
+#define GRAPHICS 0x3CE    /* index 4: read map select, 5: graphics mode */
+#define CRTC 0x3D4
+#define INPUT_STATUS 0x3DA
+#define DAC_WRITE_INDEX 0x3C8
+#define DAC_DATA 0x3C9
+
+#define MAP_MASK 2
+#define MEMORY_MODE 4
+#define READ_MAP_SELECT 4
+#define GRAPHICS_MODE 5
+#define WRITE_MODE_BITS 3 /* of the graphics mode register */
+#define START_HIGH 0x0C
+#define START_LOW 0x0D
+#define VERTICAL_RETRACE_END 0x11 /* bit 7 write-protects CRTC registers 0-7 */
+#define VERTICAL_RETRACE 8        /* input status bit */
+#define ALL_PLANES 0x0F
+
+#define MODE_13H 0x13
+#define MODE_TEXT 0x03
+
+static void write_register(unsigned port, unsigned index, unsigned value) {
+  MODEX_OUT(port, index);
+  MODEX_OUT(port + 1, value);
+}
+
+static unsigned read_register(unsigned port, unsigned index) {
+  MODEX_OUT(port, index);
+  return MODEX_IN(port + 1);
+}
+
+static void select_all_planes(void) { write_register(SEQUENCER, MAP_MASK, ALL_PLANES); }
+
+static void set_write_mode(unsigned mode) {
+  unsigned graphics_mode = read_register(GRAPHICS, GRAPHICS_MODE);
+  write_register(GRAPHICS, GRAPHICS_MODE, (graphics_mode & ~WRITE_MODE_BITS) | mode);
+}
+
+/* Mode 13h's 400 lines at 70 Hz become 480 at 60 Hz, each row shown twice:
+ * vertical total 525, retrace at 490-491, display end 479; doubleword mode
+ * off, byte mode on. */
+static const unsigned char crtc_240_lines[][2] = {
+    {0x06, 0x0D}, /* vertical total */
+    {0x07, 0x3E}, /* overflow */
+    {0x09, 0x41}, /* maximum scan line: two per row */
+    {0x10, 0xEA}, /* vertical retrace start */
+    {0x11, 0xAC}, /* vertical retrace end, registers 0-7 locked again */
+    {0x12, 0xDF}, /* vertical display end */
+    {0x14, 0x00}, /* underline location: doubleword mode off */
+    {0x15, 0xE7}, /* vertical blank start */
+    {0x16, 0x06}, /* vertical blank end */
+    {0x17, 0xE3}, /* mode control: byte mode */
+};
+
+void modex_enter(void) {
+  unsigned i;
+  MODEX_SET_MODE(MODE_13H);
+  write_register(SEQUENCER, MEMORY_MODE, 0x06); /* chain 4 and odd/even off */
+  write_register(SEQUENCER, 0, 0x01);           /* synchronous reset while the clock changes */
+  MODEX_OUT(MISC_OUTPUT, 0xE3);                 /* 25 MHz dot clock, 480-line sync polarity */
+  write_register(SEQUENCER, 0, 0x03);
+  write_register(CRTC, VERTICAL_RETRACE_END, read_register(CRTC, VERTICAL_RETRACE_END) & 0x7F);
+  for (i = 0; i < sizeof crtc_240_lines / sizeof crtc_240_lines[0]; ++i) {
+    write_register(CRTC, crtc_240_lines[i][0], crtc_240_lines[i][1]);
+  }
+  write_register(CRTC, START_HIGH, 0);
+  write_register(CRTC, START_LOW, 0);
+  /* The BIOS cleared only what mode 13h addresses; all four pages, twice
+   * half a plane, since a 16-bit count stops short of 65,536. */
+  modex_fill(0, 0x8000, 0);
+  modex_fill(0x8000, 0x8000, 0);
+}
+
+void modex_leave(void) { MODEX_SET_MODE(MODE_TEXT); }
+
+static int in_retrace(void) { return (MODEX_IN(INPUT_STATUS) & VERTICAL_RETRACE) != 0; }
+
+void modex_wait_retrace(void) {
+  while (in_retrace()) continue;
+  while (!in_retrace()) continue;
+}
+
+/* The VGA takes the start address at the start of the retrace: writing it
+ * while the display is active means both bytes go in together. */
+void modex_show(unsigned offset) {
+  while (in_retrace()) continue;
+  write_register(CRTC, START_HIGH, offset >> 8);
+  write_register(CRTC, START_LOW, offset & 0xFF);
+  while (!in_retrace()) continue;
+}
+
+void modex_set_palette(const unsigned char *rgb, unsigned first, unsigned count) {
+  unsigned i;
+  MODEX_OUT(DAC_WRITE_INDEX, first);
+  for (i = 0; i < 3 * count; ++i) MODEX_OUT(DAC_DATA, (unsigned)(rgb[i] >> 2));
+}
+
+void modex_fill(unsigned offset, unsigned count, unsigned colour) {
+  select_all_planes();
+  MODEX_FILL(offset, count, colour);
+}
+
+/* In write mode 1 a store writes the latches, which the load before it
+ * filled from all four planes. */
+void modex_copy(unsigned from, unsigned to, unsigned count) {
+  select_all_planes();
+  set_write_mode(1);
+  MODEX_COPY(from, to, count);
+  set_write_mode(0);
+}
+
+void modex_read_row(unsigned offset, unsigned y, unsigned char *pixels) {
+  unsigned plane, x;
+  unsigned row = offset + y * MODEX_PITCH;
+  for (plane = 0; plane < 4; ++plane) {
+    write_register(GRAPHICS, READ_MAP_SELECT, plane);
+    for (x = plane; x < MODEX_WIDTH; x += 4) pixels[x] = (unsigned char)MODEX_LOAD(row + x / 4);
+  }
+}
+
+#ifdef MODEX_BCC_SEAM
+/* clang-format off */
+/* bcc passes arguments on the stack, the first at [sp+2], returns in ax, and
+ * lets a routine use ax, bx, cx and dx freely; si, di, bp, ds and es are
+ * kept. */
+void modex_bcc_out(unsigned port, unsigned value) {
+#asm
+  mov bx,sp
+  mov dx,[bx+2]
+  mov al,[bx+4]
+  out dx,al
+#endasm
+}
+
+unsigned modex_bcc_in(unsigned port) {
+#asm
+  mov bx,sp
+  mov dx,[bx+2]
+  in al,dx
+  xor ah,ah
+#endasm
+}
+
+/* Some BIOSes lose bp, si and di across INT 10h. */
+void modex_bcc_set_mode(unsigned mode) {
+#asm
+  mov bx,sp
+  mov al,[bx+2]
+  xor ah,ah
+  push bp
+  push si
+  push di
+  int 0x10
+  pop di
+  pop si
+  pop bp
+#endasm
+}
+
+unsigned modex_bcc_load(unsigned offset) {
+#asm
+  mov bx,sp
+  mov bx,[bx+2]
+  push es
+  mov ax,#0xA000
+  mov es,ax
+  seg es
+  mov al,[bx]
+  xor ah,ah
+  pop es
+#endasm
+}
+
+/* Word stores from an even offset, so that none straddles the end of the
+ * segment; a byte first or last where needed. */
+void modex_bcc_fill(unsigned offset, unsigned count, unsigned value) {
+#asm
+  mov bx,sp
+  push di
+  push es
+  mov di,[bx+2]
+  mov cx,[bx+4]
+  mov al,[bx+6]
+  mov ah,al
+  mov dx,#0xA000
+  mov es,dx
+  cld
+  jcxz modex_fill_done
+  test di,#1
+  jz modex_fill_even
+  stosb
+  dec cx
+modex_fill_even:
+  shr cx,#1
+  rep
+  stosw
+  jnc modex_fill_done
+  stosb
+modex_fill_done:
+  pop es
+  pop di
+#endasm
+}
+
+void modex_bcc_copy(unsigned from, unsigned to, unsigned count) {
+#asm
+  mov bx,sp
+  push si
+  push di
+  push ds
+  push es
+  mov si,[bx+2]
+  mov di,[bx+4]
+  mov cx,[bx+6]
+  mov ax,#0xA000
+  mov ds,ax
+  mov es,ax
+  cld
+  rep
+  movsb
+  pop es
+  pop ds
+  pop di
+  pop si
+#endasm
+}
+/* clang-format on */
+#endif
