@@ -26,21 +26,12 @@
 #include <unistd.h>
 
 #include "kob.h"
-#include "kobseam.h"
+#include "modex.h"
 #include "viewer.h"
 
 #define ARENA_WORDS 5120 /* 20 KiB of sprites and strip tables */
 #define NAME_SIZE 128    /* a canonical name, as TRUENAME writes it */
 #define SPARE_NAMES 100  /* KOBV0000.TMP to KOBV0099.TMP beside the dump */
-
-/* VGA registers. */
-#define SEQUENCER 0x3C4 /* index 2: map mask, 4: memory mode */
-#define MISC_OUTPUT 0x3C2
-#define GRAPHICS 0x3CE /* index 4: read map select */
-#define CRTC 0x3D4
-#define DAC_READ_INDEX 0x3C7
-#define DAC_WRITE_INDEX 0x3C8
-#define DAC_DATA 0x3C9
 
 /* DOS services, int 21h. */
 #define DOS_CREATE_NEW 0x5B00 /* fails when the file exists */
@@ -54,72 +45,16 @@
 #define DEVICE_BIT 0x80
 
 static kob_size arena[ARENA_WORDS];
-static unsigned char row[KOB_SCREEN_WIDTH];
+static unsigned char row[MODEX_WIDTH];
 static int graphics_on;
 static char dump_name[NAME_SIZE];  /* the dump's canonical name */
 static char temp_name[NAME_SIZE];  /* the new dump until it is complete */
 static char aside_name[NAME_SIZE]; /* an earlier dump while the new one moves in */
 static int dump_device;            /* the dump goes to a device: written directly */
 
-/* Port I/O, video memory and the BIOS: bcc passes arguments on the stack,
- * the first at [sp+2], returns in ax, and lets a routine use ax to dx. */
+/* The keyboard and DOS: bcc passes arguments on the stack, the first at
+ * [sp+2], returns in ax, and lets a routine use ax to dx. */
 /* clang-format off */
-static void out_byte(unsigned port, unsigned value) {
-#asm
-  mov bx,sp
-  mov dx,[bx+2]
-  mov al,[bx+4]
-  out dx,al
-#endasm
-}
-
-static void out_word(unsigned port, unsigned value) {
-#asm
-  mov bx,sp
-  mov dx,[bx+2]
-  mov ax,[bx+4]
-  out dx,ax
-#endasm
-}
-
-static unsigned in_byte(unsigned port) {
-#asm
-  mov bx,sp
-  mov dx,[bx+2]
-  in al,dx
-  xor ah,ah
-#endasm
-}
-
-static unsigned load_video(unsigned offset) {
-#asm
-  mov bx,sp
-  mov bx,[bx+2]
-  push es
-  mov ax,#0xA000
-  mov es,ax
-  seg es
-  mov al,[bx]
-  xor ah,ah
-  pop es
-#endasm
-}
-
-static void bios_set_mode(unsigned mode) {
-#asm
-  mov bx,sp
-  mov ax,[bx+2]
-  xor ah,ah
-  push bp
-  push si
-  push di
-  int 0x10
-  pop di
-  pop si
-  pop bp
-#endasm
-}
-
 static void bios_wait_key(void) {
 #asm
   xor ax,ax
@@ -174,37 +109,8 @@ static int dos_call(struct dos_regs *regs) {
 /* clang-format on */
 
 static void text_mode(void) {
-  if (graphics_on) bios_set_mode(0x03);
+  if (graphics_on) modex_leave();
   graphics_on = 0;
-}
-
-/* Mode 13h unchained into four planes, 240 lines at 60 Hz, all four pages
- * cleared. */
-static void mode_x(void) {
-  static const unsigned crtc_240_lines[] = {0x0D06, 0x3E07, 0x4109, 0xEA10, 0xAC11,
-                                            0xDF12, 0x0014, 0xE715, 0x0616, 0xE317};
-  unsigned i;
-  bios_set_mode(0x13);
-  graphics_on = 1;
-  out_word(SEQUENCER, 0x0604); /* chain 4 off */
-  out_word(SEQUENCER, 0x0100); /* synchronous reset while the clock changes */
-  out_byte(MISC_OUTPUT, 0xE3); /* 25 MHz dot clock, 480-line sync polarity */
-  out_word(SEQUENCER, 0x0300);
-  out_byte(CRTC, 0x11);
-  out_byte(CRTC + 1, in_byte(CRTC + 1) & 0x7F); /* unlock CRTC registers 0-7 */
-  for (i = 0; i < sizeof crtc_240_lines / sizeof crtc_240_lines[0]; ++i) out_word(CRTC, crtc_240_lines[i]);
-}
-
-static void fill_page(unsigned colour) {
-  unsigned offset;
-  out_word(SEQUENCER, 0x0F02); /* all four planes */
-  for (offset = 0; offset < KOB_SCREEN_PITCH * KOB_SCREEN_HEIGHT; ++offset) KOB_STORE(offset, colour);
-}
-
-static void load_dac(void) {
-  unsigned i;
-  out_byte(DAC_WRITE_INDEX, 0);
-  for (i = 0; i < VIEW_PALETTE_SIZE; ++i) out_byte(DAC_DATA, palette[i] >> 2);
 }
 
 /* ---- the seam of viewer.c ---- */
@@ -337,20 +243,17 @@ static void discard_dump(int file) {
   if (!dump_device) dos_delete(temp_name);
 }
 
-/* The visible page, row after row, read back from the four planes; then the
- * DAC. False when a write fails. */
+/* The visible page, row after row, then the DAC's 6-bit values. False when
+ * a write fails. */
 static int write_dump(int file) {
-  unsigned y, x, plane, i;
-  for (y = 0; y < KOB_SCREEN_HEIGHT; ++y) {
-    for (plane = 0; plane < 4; ++plane) {
-      out_word(GRAPHICS, (plane << 8) | 4);
-      for (x = plane; x < KOB_SCREEN_WIDTH; x += 4) row[x] = (unsigned char)load_video(y * KOB_SCREEN_PITCH + x / 4);
-    }
-    if (write(file, row, KOB_SCREEN_WIDTH) != KOB_SCREEN_WIDTH) return 0;
+  unsigned y, i;
+  for (y = 0; y < MODEX_HEIGHT; ++y) {
+    modex_read_row(0, y, row);
+    if (write(file, row, MODEX_WIDTH) != MODEX_WIDTH) return 0;
   }
-  out_byte(DAC_READ_INDEX, 0);
-  for (i = 0; i < VIEW_PALETTE_SIZE; ++i) palette[i] = (unsigned char)in_byte(DAC_DATA);
-  return write(file, palette, VIEW_PALETTE_SIZE) == VIEW_PALETTE_SIZE;
+  modex_get_palette(palette, 0, 256);
+  for (i = 0; i < MODEX_PALETTE_SIZE; ++i) palette[i] = (unsigned char)(palette[i] >> 2);
+  return write(file, palette, MODEX_PALETTE_SIZE) == MODEX_PALETTE_SIZE;
 }
 
 /* ---- the screen ---- */
@@ -364,9 +267,10 @@ static int show(void) {
     dump = open_dump();
     if (dump < 0) return say_about("Cannot create file '%s'", dump_path);
   }
-  mode_x();
-  if (palette_path != NULL) load_dac();
-  fill_page(background);
+  modex_enter();
+  graphics_on = 1;
+  if (palette_path != NULL) modex_set_palette(palette, 0, 256);
+  modex_fill(0, MODEX_PAGE_BYTES, background);
   kob_target_init(&target, 0);
   for (i = 0; i < sprite_count; ++i) {
     if (draw_sprite(&target, &sprites[i])) continue;

@@ -12,7 +12,7 @@ unsigned sprite_count;
 const char *palette_path;
 const char *dump_path;
 unsigned background;
-unsigned char palette[VIEW_PALETTE_SIZE];
+unsigned char palette[MODEX_PALETTE_SIZE];
 kob_size largest_in_memory = 0x7FFF;
 
 /* One strip's window of a streamed file. */
@@ -120,14 +120,14 @@ int load_palette(void) {
   int file = view_open(palette_path);
   if (file < 0) return say_about("Cannot open palette file '%s'", palette_path);
   length = view_length(file);
-  if (length == VIEW_PALETTE_SIZE &&
-      view_read(file, (kob_size)0, palette, (unsigned)VIEW_PALETTE_SIZE) != VIEW_PALETTE_SIZE) {
+  if (length == MODEX_PALETTE_SIZE &&
+      view_read(file, (kob_size)0, palette, (unsigned)MODEX_PALETTE_SIZE) != MODEX_PALETTE_SIZE) {
     length = -1;
   }
   view_close(file);
   if (length < 0) return say_about("Cannot read palette file '%s'", palette_path);
-  if (length == VIEW_PALETTE_SIZE) return 0;
-  sprintf(line, "': %ld bytes, a palette is %u", length, (unsigned)VIEW_PALETTE_SIZE);
+  if (length == MODEX_PALETTE_SIZE) return 0;
+  sprintf(line, "': %ld bytes, a palette is %u", length, (unsigned)MODEX_PALETTE_SIZE);
   view_print("Bad palette file '", 18);
   view_print(palette_path, (unsigned)strlen(palette_path));
   return say(line);

@@ -14,13 +14,13 @@
 #define VIEWER_H
 
 #include "kob.h"
+#include "modex.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 #define VIEW_MAX_SPRITES 8
-#define VIEW_PALETTE_SIZE 768                /* 256 entries of red, green, blue */
 #define VIEW_TABLE_WORDS (KOB_MAX_WIDTH + 1) /* the strip table of the widest sprite */
 /* The smallest arena that holds every sprite's strip table, in kob_size words. */
 #define VIEW_MIN_ARENA_WORDS ((unsigned)VIEW_MAX_SPRITES * VIEW_TABLE_WORDS)
@@ -39,7 +39,7 @@ extern unsigned sprite_count;
 extern const char *palette_path; /* NULL: the mode's own palette */
 extern const char *dump_path;    /* NULL: wait for a key instead */
 extern unsigned background;
-extern unsigned char palette[VIEW_PALETTE_SIZE];
+extern unsigned char palette[MODEX_PALETTE_SIZE];
 /* The largest sprite file held in memory, at most 32767 (one read takes it);
  * 0 streams every sprite. */
 extern kob_size largest_in_memory;
