@@ -5,6 +5,7 @@
 // three times: with a large arena, with every sprite streamed strip by strip,
 // and with the smallest arena. All three give the same verdict and console
 // line and paint the same page; a refusal is one line, a success none.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

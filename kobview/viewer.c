@@ -174,33 +174,35 @@ static int read_whole(int file, struct view_sprite *sprite, unsigned char *data,
 /* Words of the arena that `bytes` take. */
 static unsigned words_for(kob_size bytes) { return (unsigned)((bytes + sizeof(kob_size) - 1) / sizeof(kob_size)); }
 
-/* Loads one sprite into the `free` words at `arena`, keeping `keep` of them
- * for the sprites still to come; sets `*used` to the words it took. Its
- * table always fits: the arena holds VIEW_TABLE_WORDS for every sprite. */
-static int load_sprite(struct view_sprite *sprite, kob_size *arena, unsigned free, unsigned keep, unsigned *used) {
+/* Checks the sprite open as `file`, whose header `scan` holds, at `arena`:
+ * read whole after its strip table when its file fits in the `spare` words
+ * past it, else strip by strip. Sets `*used` to the words it took; returns
+ * 0, 1 for a fault, -1 when the file cannot be read. */
+static int check_sprite(int file, struct view_sprite *sprite, struct kob_scan *scan, kob_size *arena, unsigned spare,
+                        unsigned *used, struct kob_fault *fault) {
+  unsigned table_words = scan->width + 1;
+  unsigned data_words = words_for(sprite->length);
+  sprite->in_memory = sprite->length <= largest_in_memory && table_words + data_words <= spare;
+  *used = table_words + (sprite->in_memory ? data_words : 0);
+  if (!sprite->in_memory) return scan_file(file, sprite, scan, arena, fault);
+  return read_whole(file, sprite, (unsigned char *)(arena + table_words), arena, scan->width, fault);
+}
+
+/* Loads one sprite into the `room` words at `arena`, keeping `keep` of them
+ * for the tables of the sprites still to come; sets `*used` to the words it
+ * took. Its own table always fits: the arena holds VIEW_TABLE_WORDS for
+ * every sprite. */
+static int load_sprite(struct view_sprite *sprite, kob_size *arena, unsigned room, unsigned keep, unsigned *used) {
   struct kob_fault fault;
   struct kob_scan scan;
   unsigned char header[KOB_HEADER_SIZE];
-  unsigned table_words, spare;
-  long length;
   int got, failed = -1;
   int file = view_open(sprite->path);
   if (file < 0) return say_about("Cannot open sprite file '%s'", sprite->path);
-  length = view_length(file);
-  sprite->length = (kob_size)length;
-  got = length < 0 ? -1 : view_read(file, (kob_size)0, header, (unsigned)KOB_HEADER_SIZE);
+  sprite->length = (kob_size)view_length(file);
+  got = sprite->length == (kob_size)-1L ? -1 : view_read(file, (kob_size)0, header, (unsigned)KOB_HEADER_SIZE);
   if (got >= 0) failed = kob_scan_header(&scan, header, (kob_size)got, &fault) != KOB_OK;
-  if (!failed) {
-    table_words = scan.width + 1;
-    spare = free - keep - table_words;
-    sprite->in_memory = sprite->length <= largest_in_memory && words_for(sprite->length) <= spare;
-    *used = table_words + (sprite->in_memory ? words_for(sprite->length) : 0);
-    if (sprite->in_memory) {
-      failed = read_whole(file, sprite, (unsigned char *)(arena + table_words), arena, scan.width, &fault);
-    } else {
-      failed = scan_file(file, sprite, &scan, arena, &fault);
-    }
-  }
+  if (!failed) failed = check_sprite(file, sprite, &scan, arena, room - keep, used, &fault);
   view_close(file);
   if (failed < 0) return say_about("Cannot read sprite file '%s'", sprite->path);
   if (failed) return bad_sprite(sprite, &fault);
