@@ -46,7 +46,6 @@
 
 static kob_size arena[ARENA_WORDS];
 static unsigned char row[MODEX_WIDTH];
-static int graphics_on;
 static char dump_name[NAME_SIZE];  /* the dump's canonical name */
 static char temp_name[NAME_SIZE];  /* the new dump until it is complete */
 static char aside_name[NAME_SIZE]; /* an earlier dump while the new one moves in */
@@ -107,11 +106,6 @@ static int dos_call(struct dos_regs *regs) {
 #endasm
 }
 /* clang-format on */
-
-static void text_mode(void) {
-  if (graphics_on) modex_leave();
-  graphics_on = 0;
-}
 
 /* ---- the seam of viewer.c ---- */
 
@@ -178,8 +172,7 @@ static int same_as_dump(const char *path) {
   return truename(path, name) == 0 && strcmp(name, dump_name) == 0;
 }
 
-/* The dump is written before nothing else: it must not be a file still to
- * be read, by any spelling of its name. */
+/* The dump must not be a file the run reads, by any spelling of its name. */
 static int dump_over_input(void) {
   unsigned i;
   int clash = palette_path != NULL && same_as_dump(palette_path);
@@ -268,23 +261,22 @@ static int show(void) {
     if (dump < 0) return say_about("Cannot create file '%s'", dump_path);
   }
   modex_enter();
-  graphics_on = 1;
   if (palette_path != NULL) modex_set_palette(palette, 0, 256);
   modex_fill(0, MODEX_PAGE_BYTES, background);
   kob_target_init(&target, 0);
   for (i = 0; i < sprite_count; ++i) {
     if (draw_sprite(&target, &sprites[i])) continue;
-    text_mode();
+    modex_leave();
     if (dump >= 0) discard_dump(dump);
     return say_about("Cannot read sprite file '%s'", sprites[i].path);
   }
   if (dump < 0) {
     bios_wait_key();
-    text_mode();
+    modex_leave();
     return 0;
   }
   written = write_dump(dump);
-  text_mode();
+  modex_leave();
   if (close(dump) != 0) written = 0;
   if (written && place_dump()) return 0;
   if (!dump_device) dos_delete(temp_name);
