@@ -37,7 +37,8 @@ bool set_grid(const char* text) {
     return fail("Bad grid '%s': give the cell size as <width>x<height>, for instance 32x48\n", text);
   }
   if (!sprite_size_fits(grid_width, grid_height)) {
-    return fail("Grid cell %s is out of range: a cell is 2 to 511 pixels wide and 2 to 256 high\n", text);
+    return fail("Grid cell %s is out of range: a cell is %u to %u pixels wide and %u to %u high\n", text,
+                sprite_min_size, sprite_max_width, sprite_min_size, sprite_max_height);
   }
   return true;
 }
@@ -88,16 +89,17 @@ bool check_cell_name(const char* pattern) {
 bool check_image_size(const char* kind, uint32_t width, uint32_t height) {
   if (grid_width == 0) {
     if (width < sprite_min_size || height < sprite_min_size) {
-      return fail("%s is %u x %u, smaller than the 2 x 2 of a sprite\n", kind, width, height);
+      return fail("%s is %u x %u, smaller than the %u x %u of a sprite\n", kind, width, height, sprite_min_size,
+                  sprite_min_size);
     }
     if (!sprite_size_fits(width, height)) {
-      return fail("%s is %u x %u, larger than the 511 x 256 of a sprite (cut a sheet with -grid)\n", kind, width,
-                  height);
+      return fail("%s is %u x %u, larger than the %u x %u of a sprite (cut a sheet with -grid)\n", kind, width, height,
+                  sprite_max_width, sprite_max_height);
     }
     return true;
   }
   if (width > sheet_max_width || height > sheet_max_height) {
-    return fail("%s sheet is %u x %u, larger than 8192 x 8192\n", kind, width, height);
+    return fail("%s sheet is %u x %u, larger than %u x %u\n", kind, width, height, sheet_max_width, sheet_max_height);
   }
   if (width % grid_width != 0 || height % grid_height != 0) {
     return fail("%s sheet is %u x %u, which does not fit a whole number of %u x %u cells\n", kind, width, height,
