@@ -24,6 +24,7 @@ const char separator[] = "|KOB|";
 std::vector<std::string> files;
 std::string console;
 kob_size arena[large_arena];
+unsigned char code[16384];  // as KOBVIEW's
 
 }  // namespace
 
@@ -48,6 +49,10 @@ int view_read(int file, kob_size offset, unsigned char *into, unsigned size) {
 
 void view_close(int) {}
 
+void view_draw_compiled(kob_target *target, const kob_sprite *sprite, const unsigned char *, int x, int y) {
+  kob_draw(target, sprite, x, y);
+}
+
 }  // extern "C"
 
 namespace {
@@ -69,12 +74,15 @@ int view(const std::string &tail, unsigned arena_words, kob_size largest) {
   sprite_count = 0;
   palette_path = dump_path = nullptr;
   background = 0;
+  compiled_draws = 0;
+  repeats = 1;
   largest_in_memory = largest;
   console.clear();
   vga_model_reset(0);
   if (parse_arguments(static_cast<int>(argv.size()), argv.data())) return 1;
   if (palette_path != nullptr && load_palette()) return 1;
   if (load_sprites(arena, arena_words)) return 1;
+  if (compiled_draws) compile_sprites(code, sizeof code);
   kob_target target;
   kob_target_init(&target, 0);
   for (unsigned i = 0; i < sprite_count; ++i) {

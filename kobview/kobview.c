@@ -1,6 +1,6 @@
 /* KOBVIEW: shows KOB sprites on a VGA in Mode X 320 x 240.
  *
- *   KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] sprite[@x,y] ...
+ *   KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] [/C] [/R:n] sprite[@x,y[,H]] ...
  *
  * A DOS .COM program built with dev86 bcc (bcc -ansi -Md). Every file is
  * read and checked before the screen changes (viewer.c); this file is the
@@ -8,10 +8,9 @@
  * leaves the screen in text mode with one line on the console and
  * errorlevel 1.
  *
- * Memory, within the .COM's one 64 KiB segment: the program's code and data
- * take under 20 KiB, the sprite arena 20 KiB, the stack grows down from the
- * segment's top with a few KiB; about 16 KiB between them stay free for
- * buffers of generated drawing code.
+ * Memory: bcc's .COM keeps its code below its data segment, a 64 KiB one
+ * that holds the program's data (under 8 KiB), the sprite arena (20 KiB), the
+ * compiled code of /C (16 KiB) and, growing down from its top, the stack.
  *
  * The dump never lands on an input: the canonical names (TRUENAME) of the
  * dump, the palette and every sprite are compared before anything is
@@ -26,10 +25,12 @@
 #include <unistd.h>
 
 #include "kob.h"
+#include "kobcomp.h"
 #include "modex.h"
 #include "viewer.h"
 
 #define ARENA_WORDS 5120 /* 20 KiB of sprites and strip tables */
+#define CODE_BYTES 16384 /* the sprites' compiled code, with /C */
 #define NAME_SIZE 128    /* a canonical name, as TRUENAME writes it */
 #define SPARE_NAMES 100  /* KOBV0000.TMP to KOBV0099.TMP beside the dump */
 
@@ -45,6 +46,7 @@
 #define DEVICE_BIT 0x80
 
 static kob_size arena[ARENA_WORDS];
+static unsigned char compiled_code[CODE_BYTES];
 static unsigned char row[MODEX_WIDTH];
 static char dump_name[NAME_SIZE];  /* the dump's canonical name */
 static char temp_name[NAME_SIZE];  /* the new dump until it is complete */
@@ -121,6 +123,11 @@ int view_read(int file, kob_size offset, unsigned char *into, unsigned size) {
 }
 
 void view_close(int file) { close(file); }
+
+void view_draw_compiled(struct kob_target *target, const struct kob_sprite *sprite, const unsigned char *code, int x,
+                        int y) {
+  kob_draw_compiled(target, sprite, code, x, y);
+}
 
 /* ---- DOS files by name ---- */
 
@@ -253,7 +260,7 @@ static int write_dump(int file) {
 
 static int show(void) {
   struct kob_target target;
-  unsigned i;
+  unsigned i, round;
   int written;
   int dump = -1;
   if (dump_path != NULL) {
@@ -264,11 +271,13 @@ static int show(void) {
   if (palette_path != NULL) modex_set_palette(palette, 0, 256);
   modex_fill(0, MODEX_PAGE_BYTES, background);
   kob_target_init(&target, 0);
-  for (i = 0; i < sprite_count; ++i) {
-    if (draw_sprite(&target, &sprites[i])) continue;
-    modex_leave();
-    if (dump >= 0) discard_dump(dump);
-    return say_about("Cannot read sprite file '%s'", sprites[i].path);
+  for (round = 0; round < repeats; ++round) {
+    for (i = 0; i < sprite_count; ++i) {
+      if (draw_sprite(&target, &sprites[i])) continue;
+      modex_leave();
+      if (dump >= 0) discard_dump(dump);
+      return say_about("Cannot read sprite file '%s'", sprites[i].path);
+    }
   }
   if (dump < 0) {
     bios_wait_key();
@@ -289,5 +298,6 @@ int main(int argc, char **argv) {
   if (dump_path != NULL && dump_over_input()) return 1;
   if (palette_path != NULL && load_palette()) return 1;
   if (load_sprites(arena, ARENA_WORDS)) return 1;
+  if (compiled_draws) compile_sprites(compiled_code, CODE_BYTES);
   return show();
 }

@@ -7,11 +7,15 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "kobcomp.h"
+
 struct view_sprite sprites[VIEW_MAX_SPRITES];
 unsigned sprite_count;
 const char *palette_path;
 const char *dump_path;
 unsigned background;
+int compiled_draws;
+unsigned repeats = 1;
 unsigned char palette[MODEX_PALETTE_SIZE];
 kob_size largest_in_memory = 0x7FFF;
 
@@ -54,12 +58,14 @@ static const char *parse_number(const char *text, int *value) {
   return text;
 }
 
-/* The fields after '@': "x,y", the whole of it. */
+/* The fields after '@': "x,y" or "x,y,H", the whole of it. */
 static int parse_position(const char *text, struct view_sprite *sprite) {
   text = parse_number(text, &sprite->x);
   if (text == NULL || *text != ',') return 0;
   text = parse_number(text + 1, &sprite->y);
-  return text != NULL && *text == '\0';
+  if (text == NULL) return 0;
+  sprite->mirrored = text[0] == ',' && (text[1] == 'H' || text[1] == 'h');
+  return *(sprite->mirrored ? text + 2 : text) == '\0';
 }
 
 /* "name@x,y" or "name"; the text after the last '@' is the position. */
@@ -70,6 +76,8 @@ static int parse_sprite(char *arg) {
   sprite = &sprites[sprite_count++];
   sprite->path = arg;
   sprite->centred = at == NULL;
+  sprite->mirrored = 0;
+  sprite->code = NULL;
   if (at == NULL) return 0;
   if (at == arg || !parse_position(at + 1, sprite)) return say_about("Bad position '%s'", arg);
   *at = '\0';
@@ -82,24 +90,37 @@ static const char *switch_value(const char *arg) {
   return arg + 3;
 }
 
+/* A switch's number from `low` to `high`, the whole of its value. */
+static int switch_number(const char *value, int low, int high, int *number) {
+  const char *end = value == NULL ? NULL : parse_number(value, number);
+  return end != NULL && *end == '\0' && *number >= low && *number <= high;
+}
+
 static int parse_switch(const char *arg) {
   const char *value = switch_value(arg);
   char letter = arg[1] >= 'a' && arg[1] <= 'z' ? (char)(arg[1] - 'a' + 'A') : arg[1];
-  int colour;
-  const char *end;
-  if (value == NULL) return say_about("Bad switch '%s'", arg);
-  if (letter == 'P') {
+  int number;
+  if (letter == 'C' && arg[2] == '\0') {
+    compiled_draws = 1;
+    return 0;
+  }
+  if (value != NULL && letter == 'P') {
     palette_path = value;
     return 0;
   }
-  if (letter == 'D') {
+  if (value != NULL && letter == 'D') {
     dump_path = value;
     return 0;
   }
-  end = letter == 'B' ? parse_number(value, &colour) : NULL;
-  if (end == NULL || *end != '\0' || colour < 0 || colour > 255) return say_about("Bad switch '%s'", arg);
-  background = (unsigned)colour;
-  return 0;
+  if (letter == 'B' && switch_number(value, 0, 255, &number)) {
+    background = (unsigned)number;
+    return 0;
+  }
+  if (letter == 'R' && switch_number(value, 1, VIEW_MAX_REPEATS, &number)) {
+    repeats = (unsigned)number;
+    return 0;
+  }
+  return say_about("Bad switch '%s'", arg);
 }
 
 int parse_arguments(int argc, char **argv) {
@@ -108,7 +129,8 @@ int parse_arguments(int argc, char **argv) {
     int failed = argv[i][0] == '/' ? parse_switch(argv[i]) : parse_sprite(argv[i]);
     if (failed) return 1;
   }
-  if (sprite_count == 0) return say("Usage: KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] sprite[@x,y] ...");
+  if (sprite_count == 0)
+    return say("Usage: KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] [/C] [/R:n] sprite[@x,y[,H]] ...");
   return 0;
 }
 
@@ -227,7 +249,8 @@ int load_sprites(kob_size *arena, unsigned words) {
 /* ---- drawing ---- */
 
 /* The strips of the columns on screen, plane after plane, each read from the
- * file when its plane's turn comes. */
+ * file when its plane's turn comes; mirrored, column c lands at
+ * x + width - 1 - c. */
 static int stream_sprite(struct kob_target *target, const struct view_sprite *sprite) {
   const struct kob_sprite *shape = &sprite->sprite;
   unsigned plane, column;
@@ -236,7 +259,8 @@ static int stream_sprite(struct kob_target *target, const struct view_sprite *sp
   if (file < 0) return 0;
   for (plane = 0; plane < 4 && ok; ++plane) {
     for (column = 0; column < shape->width && ok; ++column) {
-      long screen_x = (long)sprite->x + (long)column;
+      unsigned at = sprite->mirrored ? shape->width - 1 - column : column;
+      long screen_x = (long)sprite->x + (long)at;
       unsigned size = (unsigned)(shape->strip[column + 1] - shape->strip[column]);
       if (screen_x < target->left || screen_x >= target->right || (unsigned)(screen_x & 3) != plane) continue;
       ok = view_read(file, shape->strip[column], window, size) == (int)size;
@@ -247,8 +271,27 @@ static int stream_sprite(struct kob_target *target, const struct view_sprite *sp
   return ok;
 }
 
+void compile_sprites(unsigned char *code, unsigned size) {
+  unsigned i;
+  for (i = 0; i < sprite_count; ++i) {
+    struct view_sprite *sprite = &sprites[i];
+    kob_size need;
+    if (!sprite->in_memory || sprite->mirrored) continue;
+    need = kob_compiled_size(&sprite->sprite);
+    if (need > (kob_size)size || !kob_compile(&sprite->sprite, code, need)) continue;
+    sprite->code = code;
+    code += (unsigned)need;
+    size -= (unsigned)need;
+  }
+}
+
 int draw_sprite(struct kob_target *target, const struct view_sprite *sprite) {
   if (!sprite->in_memory) return stream_sprite(target, sprite);
-  kob_draw(target, &sprite->sprite, sprite->x, sprite->y);
+  if (sprite->mirrored)
+    kob_draw_mirrored(target, &sprite->sprite, sprite->x, sprite->y);
+  else if (sprite->code != NULL)
+    view_draw_compiled(target, &sprite->sprite, sprite->code, sprite->x, sprite->y);
+  else
+    kob_draw(target, &sprite->sprite, sprite->x, sprite->y);
   return 1;
 }

@@ -21,6 +21,7 @@ extern "C" {
 #endif
 
 #define VIEW_MAX_SPRITES 8
+#define VIEW_MAX_REPEATS 1000                /* /R:n, draws of the whole list */
 #define VIEW_TABLE_WORDS (KOB_MAX_WIDTH + 1) /* the strip table of the widest sprite */
 /* The smallest arena that holds every sprite's strip table, in kob_size words. */
 #define VIEW_MIN_ARENA_WORDS ((unsigned)VIEW_MAX_SPRITES * VIEW_TABLE_WORDS)
@@ -29,9 +30,11 @@ struct view_sprite {
   const char *path;
   int centred; /* no position given: the screen's centre */
   int x, y;
-  kob_size length;          /* of the file */
-  int in_memory;            /* drawn from `sprite`, else streamed from the file */
-  struct kob_sprite sprite; /* width, height, strip table; data when in memory */
+  int mirrored;              /* ",H" after the position: drawn facing the other way */
+  kob_size length;           /* of the file */
+  int in_memory;             /* drawn from `sprite`, else streamed from the file */
+  struct kob_sprite sprite;  /* width, height, strip table; data when in memory */
+  const unsigned char *code; /* its compiled form, or NULL */
 };
 
 extern struct view_sprite sprites[VIEW_MAX_SPRITES];
@@ -39,6 +42,8 @@ extern unsigned sprite_count;
 extern const char *palette_path; /* NULL: the mode's own palette */
 extern const char *dump_path;    /* NULL: wait for a key instead */
 extern unsigned background;
+extern int compiled_draws; /* /C: sprites with code drawn through it */
+extern unsigned repeats;   /* /R:n: the list drawn n times over the one page */
 extern unsigned char palette[MODEX_PALETTE_SIZE];
 /* The largest sprite file held in memory, at most 32767 (one read takes it);
  * 0 streams every sprite. */
@@ -55,6 +60,10 @@ int load_palette(void);
 /* Opens and checks every sprite file, in order, within an arena of `words`
  * kob_size words (at least VIEW_MIN_ARENA_WORDS), and places centred ones. */
 int load_sprites(kob_size *arena, unsigned words);
+
+/* With /C: compiles every sprite held in memory and drawn unmirrored, in
+ * order, while its code fits in what is left of the `size` bytes at `code`. */
+void compile_sprites(unsigned char *code, unsigned size);
 
 /* Draws one loaded sprite at its place; 0 when its file cannot be read
  * again. */
@@ -76,6 +85,9 @@ int view_open(const char *path);
 long view_length(int file);
 int view_read(int file, kob_size offset, unsigned char *into, unsigned size);
 void view_close(int file);
+/* kob_draw_compiled where compiled code runs; the picture is kob_draw's. */
+void view_draw_compiled(struct kob_target *target, const struct kob_sprite *sprite, const unsigned char *code, int x,
+                        int y);
 
 #ifdef __cplusplus
 }
