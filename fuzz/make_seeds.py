@@ -10,6 +10,7 @@ import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, 'corpus')
+VIEWER_CORPUS = os.path.join(HERE, 'viewer-corpus')
 ROOT = os.path.dirname(HERE)
 PALETTE = bytes(i % 256 for i in range(768))
 
@@ -51,6 +52,23 @@ SEEDS = {
     'transparent-255': pcx(width=6, height=40, version=255, data=b'\xff\xff\xcf\x07\x01\x02' * 8),
 }
 
+# KOBVIEW's: a command tail, then the files A, B, C ... split at "|KOB|".
+TINY_KOB = b'KOB1VGAX' + struct.pack('<HHI', 2, 2, 0) + b'\x02\x00\x05\x06\xff\x01\x01\x07\xff'
+
+
+def viewer_seeds():
+    def data(name):
+        with open(os.path.join(ROOT, 'tests', 'data', name), 'rb') as f:
+            return f.read()
+    files = b'|KOB|'.join([data('slime.kob'), TINY_KOB, data('slime.pal')])
+    return {
+        'centred': b'A\n' + files,
+        'placed': b'/P:C /B:9 /D:X A@-3,7 B@318,238 B@0,0 A@-40,-20\n' + files,
+        'bad-switch': b'/B:256 /q A\n' + files,
+        'short-switch': b'A / /P /D: /B:\n' + files,
+        'eight': b'A@1,1 B@2,2 A@-9,-9 B@-1,-1 A@300,200 B A@5,100 B@6,6\n' + files,
+    }
+
 
 def main():
     os.makedirs(CORPUS, exist_ok=True)
@@ -66,6 +84,10 @@ def main():
     for name in sorted(os.listdir(png)):
         if name.endswith('.png'):
             shutil.copy(os.path.join(png, name), CORPUS)
+    os.makedirs(VIEWER_CORPUS, exist_ok=True)
+    for name, data in viewer_seeds().items():
+        with open(os.path.join(VIEWER_CORPUS, name), 'wb') as f:
+            f.write(data)
 
 
 if __name__ == '__main__':

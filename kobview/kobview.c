@@ -1,13 +1,23 @@
 /* KOBVIEW: shows KOB sprites on a VGA in Mode X 320 x 240.
  *
- *   KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] sprite[@x,y] ...
+ *   KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] [/C] [/R:n] sprite[@x,y[,H]] ...
  *
- * A DOS .COM program built with dev86 bcc (bcc -ansi -Md). Sprites can be
- * far larger than the program's one 64 KiB segment, so they are never held
- * whole: every file is checked strip by strip before the screen changes,
- * then drawn strip by strip, each strip read from the file when its plane's
- * turn comes. Any failure leaves the screen in text mode with one line on the
- * console and errorlevel 1.
+ * A DOS .COM program built with dev86 bcc (bcc -ansi -Md). Every file is
+ * read and checked before the screen changes (viewer.c); this file is the
+ * DOS side: the screen, the console and files, and the dump. Any failure
+ * leaves the screen in text mode with one line on the console and
+ * errorlevel 1.
+ *
+ * Memory: bcc's .COM keeps its code below its data segment, a 64 KiB one
+ * that holds the program's data (under 8 KiB), the sprite arena (20 KiB), the
+ * compiled code of /C (16 KiB) and, growing down from its top, the stack.
+ *
+ * The dump never lands on an input: the canonical names (TRUENAME) of the
+ * dump, the palette and every sprite are compared before anything is
+ * created. It is written to a new file beside the target and renamed into
+ * place once complete; an earlier dump is moved aside first and deleted
+ * only after the new one is in place (DOS will not rename over a file), so
+ * a failure leaves it as it was and removes only what the viewer created.
  */
 #include <fcntl.h>
 #include <stdio.h>
@@ -15,99 +25,38 @@
 #include <unistd.h>
 
 #include "kob.h"
-#include "kobseam.h"
+#include "kobcomp.h"
+#include "modex.h"
+#include "viewer.h"
 
-#define MAX_SPRITES 8
-#define PALETTE_SIZE 768
-#define DUMP_ROW KOB_SCREEN_WIDTH
+#define ARENA_WORDS 5120 /* 20 KiB of sprites and strip tables */
+#define CODE_BYTES 16384 /* the sprites' compiled code, with /C */
+#define NAME_SIZE 128    /* a canonical name, as TRUENAME writes it */
+#define SPARE_NAMES 100  /* KOBV0000.TMP to KOBV0099.TMP beside the dump */
 
-/* VGA registers. */
-#define SEQUENCER 0x3C4 /* index 2: map mask, 4: memory mode */
-#define MISC_OUTPUT 0x3C2
-#define GRAPHICS 0x3CE /* index 4: read map select */
-#define CRTC 0x3D4
-#define DAC_READ_INDEX 0x3C7
-#define DAC_WRITE_INDEX 0x3C8
-#define DAC_DATA 0x3C9
+/* DOS services, int 21h. */
+#define DOS_CREATE_NEW 0x5B00 /* fails when the file exists */
+#define DOS_DELETE 0x4100
+#define DOS_RENAME 0x5600      /* fails when the new name exists */
+#define DOS_ATTRIBUTES 0x4300  /* cx: 01h read-only, 10h directory */
+#define DOS_DEVICE_INFO 0x4400 /* dx bit 7: a character device */
+#define DOS_TRUENAME 0x6000
+#define ATTRIBUTE_READ_ONLY 0x01
+#define ATTRIBUTE_DIRECTORY 0x10
+#define DEVICE_BIT 0x80
 
-struct sprite_arg {
-  const char *path;
-  int centred;
-  int x, y;
-  unsigned width, height;
-  kob_size length;                   /* the file's */
-  kob_size strip[KOB_MAX_WIDTH + 1]; /* where each strip starts, and the end */
-};
+static kob_size arena[ARENA_WORDS];
+static unsigned char compiled_code[CODE_BYTES];
+static unsigned char row[MODEX_WIDTH];
+static char dump_name[NAME_SIZE];  /* the dump's canonical name */
+static char temp_name[NAME_SIZE];  /* the new dump until it is complete */
+static char aside_name[NAME_SIZE]; /* an earlier dump while the new one moves in */
+static int dump_device;            /* the dump goes to a device: written directly */
 
-static struct sprite_arg sprites[MAX_SPRITES];
-static unsigned sprite_count;
-static const char *palette_path;
-static const char *dump_path;
-static unsigned background;
-static unsigned char palette[PALETTE_SIZE];
-static unsigned char buffer[KOB_STRIP_WINDOW];
-static int graphics_on;
-
-/* Port I/O, video memory and the BIOS: bcc passes arguments on the stack,
- * the first at [sp+2], returns in ax, and lets a routine use ax to dx. */
+/* The keyboard and DOS: bcc passes arguments on the stack, the first at
+ * [sp+2], returns in ax, and lets a routine use ax to dx. */
 /* clang-format off */
-static void out_byte(unsigned port, unsigned value) {
-#asm
-  mov bx,sp
-  mov dx,[bx+2]
-  mov al,[bx+4]
-  out dx,al
-#endasm
-}
-
-static void out_word(unsigned port, unsigned value) {
-#asm
-  mov bx,sp
-  mov dx,[bx+2]
-  mov ax,[bx+4]
-  out dx,ax
-#endasm
-}
-
-static unsigned in_byte(unsigned port) {
-#asm
-  mov bx,sp
-  mov dx,[bx+2]
-  in al,dx
-  xor ah,ah
-#endasm
-}
-
-static unsigned load_video(unsigned offset) {
-#asm
-  mov bx,sp
-  mov bx,[bx+2]
-  push es
-  mov ax,#0xA000
-  mov es,ax
-  seg es
-  mov al,[bx]
-  xor ah,ah
-  pop es
-#endasm
-}
-
-static void bios_set_mode(unsigned mode) {
-#asm
-  mov bx,sp
-  mov ax,[bx+2]
-  xor ah,ah
-  push bp
-  push si
-  push di
-  int 0x10
-  pop di
-  pop si
-  pop bp
-#endasm
-}
-
-static void bios_wait_key() {
+static void bios_wait_key(void) {
 #asm
   xor ax,ax
   push bp
@@ -119,270 +68,236 @@ static void bios_wait_key() {
   pop bp
 #endasm
 }
+
+/* Registers in and out of int 21h: ax to di in, ax to dx back. DS and ES
+ * both point at the program's one segment. */
+struct dos_regs {
+  unsigned ax, bx, cx, dx, si, di;
+};
+
+/* 1 when DOS reports a failure (carry set), else 0. */
+static int dos_call(struct dos_regs *regs) {
+#asm
+  mov bx,sp
+  push si
+  push di
+  push bp
+  push es
+  push ds
+  pop es
+  mov bp,[bx+2]
+  mov ax,[bp]
+  mov bx,[bp+2]
+  mov cx,[bp+4]
+  mov dx,[bp+6]
+  mov si,[bp+8]
+  mov di,[bp+10]
+  push bp
+  int 0x21
+  pop bp
+  mov [bp],ax
+  mov [bp+2],bx
+  mov [bp+4],cx
+  mov [bp+6],dx
+  sbb ax,ax
+  neg ax
+  pop es
+  pop bp
+  pop di
+  pop si
+#endasm
+}
 /* clang-format on */
 
-/* One line on the console; always returns 1, the errorlevel of a failure. */
-static int say(const char *text) {
-  write(1, text, strlen(text));
-  write(1, "\r\n", 2);
+/* ---- the seam of viewer.c ---- */
+
+void view_print(const char *text, unsigned length) { write(1, text, length); }
+
+int view_open(const char *path) { return open(path, O_RDONLY); }
+
+long view_length(int file) { return lseek(file, 0L, SEEK_END); }
+
+int view_read(int file, kob_size offset, unsigned char *into, unsigned size) {
+  if (lseek(file, (long)offset, SEEK_SET) != (long)offset) return -1;
+  return read(file, into, size);
+}
+
+void view_close(int file) { close(file); }
+
+void view_draw_compiled(struct kob_target *target, const struct kob_sprite *sprite, const unsigned char *code, int x,
+                        int y) {
+  kob_draw_compiled(target, sprite, code, x, y);
+}
+
+/* ---- DOS files by name ---- */
+
+static int dos_name_call(unsigned service, const char *name, const char *other, struct dos_regs *regs) {
+  regs->ax = service;
+  regs->bx = 0;
+  regs->cx = 0;
+  regs->dx = (unsigned)name;
+  regs->si = (unsigned)name;
+  regs->di = (unsigned)other;
+  return dos_call(regs);
+}
+
+/* The canonical name of `path` into `name` (NAME_SIZE bytes); 0 when found. */
+static int truename(const char *path, char *name) {
+  struct dos_regs regs;
+  return dos_name_call(DOS_TRUENAME, path, name, &regs);
+}
+
+static int dos_rename(const char *from, const char *to) {
+  struct dos_regs regs;
+  return dos_name_call(DOS_RENAME, from, to, &regs);
+}
+
+static void dos_delete(const char *name) {
+  struct dos_regs regs;
+  dos_name_call(DOS_DELETE, name, NULL, &regs);
+}
+
+/* A handle on a new file `name`, or -1 when it exists or cannot be made. */
+static int create_new(const char *name) {
+  struct dos_regs regs;
+  if (dos_name_call(DOS_CREATE_NEW, name, NULL, &regs)) return -1;
+  return (int)regs.ax;
+}
+
+static int is_device(int file) {
+  struct dos_regs regs;
+  regs.ax = DOS_DEVICE_INFO;
+  regs.bx = (unsigned)file;
+  regs.cx = regs.dx = regs.si = regs.di = 0;
+  return !dos_call(&regs) && (regs.dx & DEVICE_BIT) != 0;
+}
+
+/* ---- the dump ---- */
+
+static int same_as_dump(const char *path) {
+  char name[NAME_SIZE];
+  return truename(path, name) == 0 && strcmp(name, dump_name) == 0;
+}
+
+/* The dump must not be a file the run reads, by any spelling of its name. */
+static int dump_over_input(void) {
+  unsigned i;
+  int clash = palette_path != NULL && same_as_dump(palette_path);
+  for (i = 0; i < sprite_count; ++i) clash = clash || same_as_dump(sprites[i].path);
+  if (clash) return say_about("Dump file '%s' is also an input", dump_path);
+  return 0;
+}
+
+/* A name beside the dump that is the `n`th spare one. */
+static void spare_name(char *name, unsigned n) {
+  char *last = strrchr(dump_name, '\\');
+  unsigned directory = last == NULL ? 0 : (unsigned)(last + 1 - dump_name);
+  memcpy(name, dump_name, directory);
+  sprintf(name + directory, "KOBV%04u.TMP", n);
+}
+
+/* A handle to write the dump through, or -1: the device itself, or a new
+ * file beside the target, which must be a file the user may replace. */
+static int open_dump(void) {
+  struct dos_regs regs;
+  unsigned n;
+  int file = open(dump_path, O_RDONLY);
+  if (file >= 0) {
+    dump_device = is_device(file);
+    close(file);
+  }
+  if (dump_device) return open(dump_path, O_WRONLY);
+  if (!dos_name_call(DOS_ATTRIBUTES, dump_name, NULL, &regs) &&
+      (regs.cx & (ATTRIBUTE_READ_ONLY | ATTRIBUTE_DIRECTORY)) != 0) {
+    return -1;
+  }
+  for (n = 0; n < SPARE_NAMES; ++n) {
+    spare_name(temp_name, n);
+    file = create_new(temp_name);
+    if (file >= 0) return file;
+  }
+  return -1;
+}
+
+/* Renames the complete new dump over the target; false, with the target as
+ * it was, when that cannot be done. */
+static int place_dump(void) {
+  unsigned n;
+  if (dump_device || dos_rename(temp_name, dump_name) == 0) return 1;
+  for (n = 0; n < SPARE_NAMES; ++n) {
+    spare_name(aside_name, n);
+    if (dos_rename(dump_name, aside_name) == 0) break;
+  }
+  if (n == SPARE_NAMES) return 0;
+  if (dos_rename(temp_name, dump_name) != 0) {
+    dos_rename(aside_name, dump_name);
+    return 0;
+  }
+  dos_delete(aside_name);
   return 1;
 }
 
-static int say_about(const char *format, const char *path) {
-  char line[256];
-  sprintf(line, format, path);
-  return say(line);
+/* Closes the dump and removes what the viewer made of it. */
+static void discard_dump(int file) {
+  close(file);
+  if (!dump_device) dos_delete(temp_name);
 }
 
-static void text_mode() {
-  if (graphics_on) bios_set_mode(0x03);
-  graphics_on = 0;
-}
-
-/* Mode 13h unchained into four planes, 240 lines at 60 Hz, all four pages
- * cleared. */
-static void mode_x() {
-  static const unsigned crtc_240_lines[] = {0x0D06, 0x3E07, 0x4109, 0xEA10, 0xAC11,
-                                            0xDF12, 0x0014, 0xE715, 0x0616, 0xE317};
-  unsigned i;
-  bios_set_mode(0x13);
-  graphics_on = 1;
-  out_word(SEQUENCER, 0x0604); /* chain 4 off */
-  out_word(SEQUENCER, 0x0100); /* synchronous reset while the clock changes */
-  out_byte(MISC_OUTPUT, 0xE3); /* 25 MHz dot clock, 480-line sync polarity */
-  out_word(SEQUENCER, 0x0300);
-  out_byte(CRTC, 0x11);
-  out_byte(CRTC + 1, in_byte(CRTC + 1) & 0x7F); /* unlock CRTC registers 0-7 */
-  for (i = 0; i < sizeof crtc_240_lines / sizeof crtc_240_lines[0]; ++i) out_word(CRTC, crtc_240_lines[i]);
-}
-
-static void fill_page(unsigned colour) {
-  unsigned offset;
-  out_word(SEQUENCER, 0x0F02); /* all four planes */
-  for (offset = 0; offset < KOB_SCREEN_PITCH * KOB_SCREEN_HEIGHT; ++offset) KOB_STORE(offset, colour);
-}
-
-static void load_dac() {
-  unsigned i;
-  out_byte(DAC_WRITE_INDEX, 0);
-  for (i = 0; i < PALETTE_SIZE; ++i) out_byte(DAC_DATA, palette[i] >> 2);
-}
-
-/* Reads up to `size` bytes at `offset`; the count read, or -1. */
-static int read_at(int fd, kob_size offset, unsigned char *into, unsigned size) {
-  if (lseek(fd, (long)offset, SEEK_SET) != (long)offset) return -1;
-  return read(fd, into, size);
-}
-
-/* ---- the command line ---- */
-
-/* A decimal number from `low` to `high` ending in the character `stop`. */
-static int parse_number(const char *text, int stop, long low, long high, int *value) {
-  long n = 0;
-  int negative = *text == '-';
-  if (negative) ++text;
-  if (*text < '0' || *text > '9') return 0;
-  for (; *text >= '0' && *text <= '9'; ++text) {
-    n = n * 10 + (*text - '0');
-    if (n > 99999L) return 0;
+/* The visible page, row after row, then the DAC's 6-bit values. False when
+ * a write fails. */
+static int write_dump(int file) {
+  unsigned y, i;
+  for (y = 0; y < MODEX_HEIGHT; ++y) {
+    modex_read_row(0, y, row);
+    if (write(file, row, MODEX_WIDTH) != MODEX_WIDTH) return 0;
   }
-  if (negative) n = -n;
-  if (*text != stop) return 0;
-  if (n < low || n > high) return 0;
-  *value = (int)n;
-  return 1;
+  modex_get_palette(palette, 0, 256);
+  for (i = 0; i < MODEX_PALETTE_SIZE; ++i) palette[i] = (unsigned char)(palette[i] >> 2);
+  return write(file, palette, MODEX_PALETTE_SIZE) == MODEX_PALETTE_SIZE;
 }
 
-/* "name@x,y" or "name"; the text after the last '@' is the position. */
-static int parse_sprite(char *arg) {
-  struct sprite_arg *sprite;
-  char *at = strrchr(arg, '@');
-  char *comma;
-  if (sprite_count == MAX_SPRITES) return say("Too many sprites: at most 8");
-  sprite = &sprites[sprite_count++];
-  sprite->path = arg;
-  sprite->centred = at == NULL;
-  if (at == NULL) return 0;
-  comma = strchr(at, ',');
-  if (at == arg || comma == NULL || !parse_number(at + 1, ',', -32768L, 32767L, &sprite->x) ||
-      !parse_number(comma + 1, '\0', -32768L, 32767L, &sprite->y)) {
-    return say_about("Bad position '%s'", arg);
-  }
-  *at = '\0';
-  return 0;
-}
+/* ---- the screen ---- */
 
-static int parse_arguments(int argc, char **argv) {
-  int i, colour;
-  for (i = 1; i < argc; ++i) {
-    char *arg = argv[i];
-    char letter;
-    if (arg[0] != '/') {
-      if (parse_sprite(arg)) return 1;
-      continue;
-    }
-    letter = arg[1] >= 'a' && arg[1] <= 'z' ? arg[1] - 'a' + 'A' : arg[1];
-    if (arg[2] != ':' || arg[3] == '\0') return say_about("Bad switch '%s'", arg);
-    if (letter == 'P') {
-      palette_path = arg + 3;
-    } else if (letter == 'D') {
-      dump_path = arg + 3;
-    } else if (letter == 'B' && parse_number(arg + 3, '\0', 0L, 255L, &colour)) {
-      background = (unsigned)colour;
-    } else {
-      return say_about("Bad switch '%s'", arg);
-    }
-  }
-  if (sprite_count == 0) return say("Usage: KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] sprite[@x,y] ...");
-  return 0;
-}
-
-/* ---- checking the files ---- */
-
-static int load_palette() {
-  long length;
-  char line[256];
-  int fd = open(palette_path, O_RDONLY);
-  if (fd < 0) return say_about("Cannot open palette file '%s'", palette_path);
-  length = lseek(fd, 0L, SEEK_END);
-  if (length == PALETTE_SIZE && read_at(fd, (kob_size)0, palette, PALETTE_SIZE) != PALETTE_SIZE) length = -1;
-  close(fd);
-  if (length < 0) return say_about("Cannot read palette file '%s'", palette_path);
-  if (length == PALETTE_SIZE) return 0;
-  sprintf(line, "Bad palette file '%s': %ld bytes, a palette is 768", palette_path, length);
-  return say(line);
-}
-
-static int bad_sprite(const struct sprite_arg *sprite, struct kob_fault *fault) {
-  char problem[KOB_PROBLEM_SIZE];
-  char line[256];
-  kob_problem(fault, problem);
-  sprintf(line, "Bad sprite file '%s': %s (byte %lu)", sprite->path, problem, fault->offset);
-  return say(line);
-}
-
-/* Checks the whole file as kob2pcx does, reading one strip's window at a
- * time, and notes where every strip starts. */
-static int check_sprite(struct sprite_arg *sprite) {
-  struct kob_fault fault;
-  struct kob_scan scan;
-  int got, failed;
-  int fd = open(sprite->path, O_RDONLY);
-  if (fd < 0) return say_about("Cannot open sprite file '%s'", sprite->path);
-  sprite->length = (kob_size)lseek(fd, 0L, SEEK_END);
-  got = read_at(fd, (kob_size)0, buffer, KOB_HEADER_SIZE);
-  failed = got < 0 || kob_scan_header(&scan, buffer, (kob_size)got, &fault) != KOB_OK;
-  while (!failed && scan.column < scan.width) {
-    sprite->strip[scan.column] = scan.at;
-    got = read_at(fd, scan.at, buffer, KOB_STRIP_WINDOW);
-    failed = got < 0 || kob_scan_strip(&scan, buffer, (kob_size)got, sprite->length, &fault) != KOB_OK;
-  }
-  close(fd);
-  if (got < 0) return say_about("Cannot read sprite file '%s'", sprite->path);
-  if (failed) return bad_sprite(sprite, &fault);
-  sprite->width = scan.width;
-  sprite->height = scan.height;
-  sprite->strip[sprite->width] = scan.at;
-  if (sprite->centred) {
-    sprite->x = ((int)KOB_SCREEN_WIDTH - (int)sprite->width) / 2;
-    sprite->y = ((int)KOB_SCREEN_HEIGHT - (int)sprite->height) / 2;
-  }
-  return 0;
-}
-
-/* ---- drawing ---- */
-
-/* Streams the strips of the columns on screen, plane after plane; false
- * when the file cannot be read again. */
-static int draw_sprite(struct kob_target *target, const struct sprite_arg *sprite) {
-  unsigned plane, column;
-  int ok = 1;
-  int fd = open(sprite->path, O_RDONLY);
-  if (fd < 0) return 0;
-  for (plane = 0; plane < 4 && ok; ++plane) {
-    for (column = 0; column < sprite->width && ok; ++column) {
-      long screen_x = (long)sprite->x + (long)column;
-      unsigned size = (unsigned)(sprite->strip[column + 1] - sprite->strip[column]);
-      if (screen_x < 0 || screen_x >= KOB_SCREEN_WIDTH || (unsigned)(screen_x & 3) != plane) continue;
-      ok = read_at(fd, sprite->strip[column], buffer, size) == (int)size;
-      if (ok) kob_draw_strip(target, buffer, sprite->height, (int)screen_x, sprite->y);
-    }
-  }
-  close(fd);
-  return ok;
-}
-
-/* The visible page, row after row, read back from the four planes; then the
- * DAC. False when a write fails. */
-static int write_dump(int fd) {
-  unsigned y, x, plane, i;
-  for (y = 0; y < KOB_SCREEN_HEIGHT; ++y) {
-    for (plane = 0; plane < 4; ++plane) {
-      out_word(GRAPHICS, (plane << 8) | 4);
-      for (x = plane; x < DUMP_ROW; x += 4) buffer[x] = (unsigned char)load_video(y * KOB_SCREEN_PITCH + x / 4);
-    }
-    if (write(fd, buffer, DUMP_ROW) != DUMP_ROW) return 0;
-  }
-  out_byte(DAC_READ_INDEX, 0);
-  for (i = 0; i < PALETTE_SIZE; ++i) palette[i] = (unsigned char)in_byte(DAC_DATA);
-  return write(fd, palette, PALETTE_SIZE) == PALETTE_SIZE;
-}
-
-static int show() {
+static int show(void) {
   struct kob_target target;
-  unsigned i;
+  unsigned i, round;
+  int written;
   int dump = -1;
   if (dump_path != NULL) {
-    dump = open(dump_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dump = open_dump();
     if (dump < 0) return say_about("Cannot create file '%s'", dump_path);
   }
-  mode_x();
-  if (palette_path != NULL) load_dac();
-  fill_page(background);
+  modex_enter();
+  if (palette_path != NULL) modex_set_palette(palette, 0, 256);
+  modex_fill(0, MODEX_PAGE_BYTES, background);
   kob_target_init(&target, 0);
-  for (i = 0; i < sprite_count; ++i) {
-    if (!draw_sprite(&target, &sprites[i])) {
-      text_mode();
-      if (dump >= 0) {
-        close(dump);
-        unlink(dump_path);
-      }
+  for (round = 0; round < repeats; ++round) {
+    for (i = 0; i < sprite_count; ++i) {
+      if (draw_sprite(&target, &sprites[i])) continue;
+      modex_leave();
+      if (dump >= 0) discard_dump(dump);
       return say_about("Cannot read sprite file '%s'", sprites[i].path);
     }
   }
   if (dump < 0) {
     bios_wait_key();
-    text_mode();
+    modex_leave();
     return 0;
   }
-  i = write_dump(dump);
-  text_mode();
-  if (close(dump) != 0) i = 0;
-  if (i) return 0;
-  unlink(dump_path);
+  written = write_dump(dump);
+  modex_leave();
+  if (close(dump) != 0) written = 0;
+  if (written && place_dump()) return 0;
+  if (!dump_device) dos_delete(temp_name);
   return say_about("Cannot write file '%s'", dump_path);
 }
 
-/* The dump is created before anything is drawn: it must not be one of the
- * files still to be read. Only the names are compared. */
-static int dump_over_input() {
-  unsigned i;
-  if (dump_path == NULL) return 0;
-  if (palette_path != NULL && strcasecmp(dump_path, palette_path) == 0) {
-    return say_about("Dump file '%s' is also an input", dump_path);
-  }
-  for (i = 0; i < sprite_count; ++i) {
-    if (strcasecmp(dump_path, sprites[i].path) == 0) return say_about("Dump file '%s' is also an input", dump_path);
-  }
-  return 0;
-}
-
 int main(int argc, char **argv) {
-  unsigned i;
-  if (parse_arguments(argc, argv) || dump_over_input()) return 1;
+  if (parse_arguments(argc, argv)) return 1;
+  if (dump_path != NULL && truename(dump_path, dump_name) != 0) return say_about("Cannot create file '%s'", dump_path);
+  if (dump_path != NULL && dump_over_input()) return 1;
   if (palette_path != NULL && load_palette()) return 1;
-  for (i = 0; i < sprite_count; ++i) {
-    if (check_sprite(&sprites[i])) return 1;
-  }
+  if (load_sprites(arena, ARENA_WORDS)) return 1;
+  if (compiled_draws) compile_sprites(compiled_code, CODE_BYTES);
   return show();
 }

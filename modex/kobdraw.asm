@@ -64,11 +64,52 @@ STORE_SIZE equ 5              ; mov [es:di+disp16],al: the disp16 at byte 3
 DISP_AT equ 3
 PAIR_SIZE equ 2 * STORE_SIZE + 1 ; two stores and the lodsw that feeds them
 
+; Passes a record and jumps to the sequence that draws it: ax holds its
+; control and skip bytes, si points past them.
+%macro NEXT_LOADED 0
+        mov bl, ah
+        add di, [ebx*2 + skip_rows]
+        mov bl, al
+        add di, [ebx*2 + record_rows]
+        lodsw                       ; the first two pixels, or the colour
+        jmp [ebx*2 + whole_entry]
+%endmacro
+
+%macro NEXT_RECORD 0
+        lodsw                       ; control, skip
+        NEXT_LOADED
+%endmacro
+
+; The same where the last word loaded ended with the record's control byte
+; in ah, and si points at its skip.
+%macro NEXT_AFTER_ONE 0
+        mov bl, [si]
+        add di, [ebx*2 + skip_rows]
+        mov bl, ah
+        add di, [ebx*2 + record_rows]
+        mov ax, [si+1]
+        add si, 3
+        jmp [ebx*2 + whole_entry]
+%endmacro
+
         global _kob_draw
         global _kob_draw_mirrored
         global _kob_draw_strip
 
-section .text
+; OMF (nasm -f obj) for other small-model compilers: their segment names,
+; data and stack in DGROUP.
+%ifidn __OUTPUT_FORMAT__, obj
+%define CODE_SECTION segment _TEXT public class=CODE use16
+%define DATA_SECTION segment _DATA public class=DATA use16
+%define BSS_SECTION segment _BSS public class=BSS use16
+group DGROUP _DATA _BSS
+%else
+%define CODE_SECTION section .text
+%define DATA_SECTION section .data
+%define BSS_SECTION section .bss
+%endif
+
+CODE_SECTION
 
 ; ---- entries -----------------------------------------------------------
 
@@ -108,13 +149,63 @@ sprite_entry:
 
 ; void kob_draw_strip(struct kob_target *target, const unsigned char *strip,
 ;                     unsigned height, int x, int y)
-; A one-column sprite whose only strip starts at `strip`.
+; A streaming reader calls this once a column: a column wholly inside the
+; rectangle at the pitch last drawn goes straight to its records; any other is
+; drawn as a one-column sprite whose only strip starts at `strip`.
 _kob_draw_strip:
         push bp
         push si
         push di
         push es
         mov bp, sp
+        mov si, [bp+10]
+        mov ax, [si+TARGET_PITCH]
+        cmp ax, [patched_pitch]
+        jne strip_as_sprite
+        mov cx, [bp+16]             ; x
+        test cx, cx
+        js finish
+        cmp cx, [si+TARGET_LEFT]
+        jl finish
+        cmp cx, [si+TARGET_RIGHT]
+        jge finish
+        movsx eax, word [bp+18]     ; y
+        movsx edx, word [si+TARGET_TOP]
+        test edx, edx
+        jns .top
+        xor edx, edx
+.top:
+        cmp eax, edx
+        jl strip_as_sprite
+        movzx edx, word [bp+14]
+        add edx, eax
+        movsx ebx, word [si+TARGET_BOTTOM]
+        cmp edx, ebx
+        jg strip_as_sprite
+        imul ax, [si+TARGET_PITCH]
+        add ax, [si+TARGET_PAGE]
+        mov di, cx
+        shr di, 2
+        add di, ax
+        and cl, 3
+        mov bx, 1
+        shl bx, cl
+        cmp [si+TARGET_MASK], bx
+        je .selected
+        mov [si+TARGET_MASK], bx
+        mov ah, bl
+        mov al, MAP_MASK
+        mov dx, SEQUENCER
+        out dx, ax
+.selected:
+        mov ax, VIDEO_SEGMENT
+        mov es, ax
+        mov word [whole_entry + 2 * KOB_END], finish
+        mov si, [bp+12]
+        xor ebx, ebx
+        NEXT_RECORD
+
+strip_as_sprite:
         mov byte [mirrored], 0
         mov ax, [bp+12]
         mov [data], ax
@@ -143,8 +234,26 @@ draw:
         movzx ebx, word [width]
         call clip_axis
         jge finish
-        mov [first_column], ax
-        mov [end_column], cx
+        ; plane 0's first column: its screen x, its strip's entry, and the
+        ; columns from it to the end
+        sub cx, ax
+        mov [remaining], cx
+        mov cx, [x]
+        add cx, ax
+        mov [plane_x], cx
+        mov word [plane_step], STRIP_ENTRY
+        mov word [step], PLANE_STEP
+        cmp byte [mirrored], 0
+        je .forward
+        neg ax
+        add ax, [width]
+        dec ax                      ; mirrored: the column at position p is width - 1 - p
+        neg word [plane_step]
+        neg word [step]
+.forward:
+        shl ax, 2
+        add ax, [strips]
+        mov [plane_strip], ax
         movsx eax, word [si+TARGET_TOP]
         movsx ecx, word [si+TARGET_BOTTOM]
         movsx edx, word [y]
@@ -153,76 +262,70 @@ draw:
         jge finish
         mov [first_row], ax
         mov [end_row], cx
+        neg ax
+        mov [above], ax
         ; the column's top row wraps like unsigned arithmetic when above the page
         movsx eax, word [y]
         movzx ecx, word [si+TARGET_PITCH]
         imul eax, ecx
         add ax, [si+TARGET_PAGE]
         mov [row0], ax
-        mov word [step], PLANE_STEP
-        cmp byte [mirrored], 0
-        je .forward
-        neg word [step]
-.forward:
-        mov word [column_loop], clipped_column
-        cmp word [first_row], 0
-        jne .clipped
-        cmp cx, [height]
-        jne .clipped
+        ; Whole columns; or rows cut off above only, where a column goes
+        ; on as a whole one after its first visible record; or rows cut off
+        ; below, where every record is clipped.
         mov word [column_loop], whole_column
-.clipped:
+        mov word [whole_entry + 2 * KOB_END], whole_strip_end
+        mov ax, [end_row]
+        cmp ax, [height]
+        jne .below
+        cmp word [first_row], 0
+        je .columns
+        mov word [column_loop], top_cut_column
+        mov word [whole_entry + 2 * KOB_END], top_cut_strip_end
+        jmp .columns
+.below:
+        mov word [column_loop], clipped_column
+.columns:
         mov ax, VIDEO_SEGMENT
         mov es, ax
         xor ebx, ebx
-        mov word [plane], 0
+        mov byte [planes_left], 4
 
 ; Each plane: its first visible column, its mask selected unless the target
 ; has it, then every fourth column through the column loop.
 plane_loop:
-        mov ax, [first_column]
-        add ax, [plane]
-        cmp ax, [end_column]
-        jae finish
-        mov cx, [end_column]
-        sub cx, ax
+        mov cx, [remaining]
         add cx, 3
-        shr cx, 2
+        shr cx, 2                   ; the plane's columns
+        jz finish
         mov [columns], cx
-        mov cx, [x]
-        add cx, ax                  ; the column's screen x, never negative
-        mov dx, cx
-        shr dx, 2
-        add dx, [row0]
-        cmp byte [mirrored], 0
-        je .plain
-        neg ax
-        add ax, [width]
-        dec ax                      ; mirrored: the column at position p is width - 1 - p
-.plain:
-        shl ax, 2
-        add ax, [strips]
-        mov bp, ax
-        and cl, 3
-        mov bx, 1
-        shl bx, cl
+        mov bx, [plane_x]
+        and bx, 3
+        mov bl, [bx + plane_masks]
         mov di, [target]
         cmp [di+TARGET_MASK], bx
         je .selected
         mov [di+TARGET_MASK], bx
         mov ah, bl
         mov al, MAP_MASK
-        mov di, dx
         mov dx, SEQUENCER
         out dx, ax
-        mov dx, di
 .selected:
+        mov dx, [plane_x]
+        shr dx, 2
+        add dx, [row0]
+        mov bp, [plane_strip]
         xor bx, bx
         jmp [column_loop]
 
 plane_done:
-        inc word [plane]
-        cmp word [plane], 4
-        jb plane_loop
+        dec byte [planes_left]
+        jz finish
+        inc word [plane_x]
+        dec word [remaining]
+        mov ax, [plane_step]
+        add [plane_strip], ax
+        jmp plane_loop
 
 finish:
         pop es
@@ -256,22 +359,6 @@ clip_axis:
 ; bp: the column's strip table entry; dx: the video byte of its row 0;
 ; bx (and the upper half of ebx) 0 but for the index in bl.
 
-; Passes a record and jumps to the sequence that draws it: ax holds its
-; control and skip bytes, si points past them.
-%macro NEXT_LOADED 0
-        mov bl, ah
-        add di, [ebx*2 + skip_rows]
-        mov bl, al
-        add di, [ebx*2 + record_rows]
-        lodsw                       ; the first two pixels, or the colour
-        jmp [ebx*2 + whole_entry]
-%endmacro
-
-%macro NEXT_RECORD 0
-        lodsw                       ; control, skip
-        NEXT_LOADED
-%endmacro
-
 whole_column:
         mov si, [bp]
         add si, [data]
@@ -281,64 +368,109 @@ whole_column:
 whole_strip_end:
         add bp, [step]
         inc dx
-        dec word [columns]
-        jnz whole_column
+        loop whole_column
         jmp plane_done
 
 ; A record of no pixels: what was loaded as its pixels is the next record.
 skip_only:
         NEXT_LOADED
 
-; cx: the row below the last record passed.
-clipped_column:
-        mov si, [bp]
-        add si, [data]
-        xor cx, cx
-
-clipped_record:
+; Columns cut by the rectangle. cx: the row below the last record passed,
+; less the window's first row; records wholly above the window are passed by
+; their counts alone, two to a loop, and the first that reaches it goes on to
+; be drawn.
+%macro PASS 1 ; where a record that reaches the window goes
         lodsw
-        cmp al, KOB_END
-        je clipped_strip_end
         mov bl, ah
         add cx, bx                  ; the record's top row
-        cmp cx, [end_row]
-        jae clipped_strip_end       ; this record and the rest lie below
-        mov [top], cx
         mov bl, al
-        mov bl, [bx + pixels_of]
-        add cx, bx                  ; the row below the record
-        mov [resume], si
-        test al, al
+        add cx, [ebx*2 + record_pixels] ; the row below it; far below for the end
+        jg %1
+        add si, [ebx*2 + record_bytes]
+%endmacro
+
+%macro CUT_COLUMN 4 ; labels: the column, its next record, its strip's end, a record reaching the window
+%1:
+        mov si, [bp]
+        add si, [data]
+        mov cx, [above]
+%2:
+        PASS %4
+        PASS %4
+        jmp %2
+
+%3:
+        add bp, [step]
+        inc dx
+        dec word [columns]
+        jnz %1
+        jmp plane_done
+%endmacro
+
+; Rows cut off above only: the record that reaches the window is drawn from
+; the first row inside it, and the column goes on as a whole one.
+        CUT_COLUMN top_cut_column, top_cut_record, top_cut_strip_end, top_cut_reached
+top_cut_reached:
+        cmp bl, KOB_END
+        je top_cut_strip_end
+        mov ax, cx                  ; its rows inside the window
+        add cx, [first_row]
+        cmp ax, [ebx*2 + record_pixels]
+        jae .whole
+        test bl, bl
         js .run
-        add [resume], bx            ; a literal's pixels follow its skip
-        jmp .placed
+        add si, [ebx*2 + record_pixels]
+        sub si, ax                  ; past the literal's pixels above the window
 .run:
-        inc word [resume]           ; a run's one colour byte
-.placed:
-        cmp cx, [first_row]
-        jbe clipped_passed          ; wholly above the window
-        mov bx, [first_row]
-        cmp bx, [top]
-        jae .low
-        mov bx, [top]
-.low:
-        test al, al
-        js .high
-        add si, bx
-        sub si, [top]               ; past the literal's pixels above the window
-.high:
+        and bl, KOB_RUN_BASE
+        or bl, al                   ; the control byte of a record that long
+.whole:
         mov di, cx
-        cmp di, [end_row]
-        jbe .count
-        mov di, [end_row]
-.count:
-        neg bx
-        add bx, di                  ; the rows to store, 1 to 126
-        and al, KOB_RUN_BASE
-        or bl, al                   ; as the control byte of such a record
         add di, di
         mov di, [di + skip_rows]
         add di, dx
+        lodsw
+        jmp [ebx*2 + whole_entry]
+
+; Rows cut off below: every record is clipped to the window.
+        CUT_COLUMN clipped_column, clipped_record, clipped_strip_end, clipped_reached
+
+; A record that reaches the window: its rows inside it are drawn through the
+; sequences, as a record of that many pixels.
+clipped_reached:
+        cmp bl, KOB_END
+        je clipped_strip_end
+        add cx, [first_row]
+        mov di, cx
+        sub di, [ebx*2 + record_pixels] ; the record's top row
+        cmp di, [end_row]
+        jae clipped_strip_end       ; this record and the rest lie below
+        mov ax, si
+        add ax, [ebx*2 + record_bytes]
+        mov [resume], ax
+        mov ax, [first_row]
+        cmp ax, di
+        jae .low
+        mov ax, di                  ; the first row to draw
+.low:
+        test bl, bl
+        js .high
+        add si, ax
+        sub si, di                  ; past the literal's pixels above the window
+.high:
+        and bl, KOB_RUN_BASE
+        mov di, cx
+        cmp di, [end_row]
+        jbe .count
+        mov di, [end_row]           ; the row below the last to draw
+.count:
+        sub ax, di
+        neg ax
+        or bl, al                   ; the control byte of a record that long
+        add di, di
+        mov di, [di + skip_rows]
+        add di, dx
+        sub cx, [first_row]
         lodsw
         jmp [ebx*2 + clipped_entry]
 
@@ -346,12 +478,6 @@ clipped_passed:
         mov si, [resume]
         jmp clipped_record
 
-clipped_strip_end:
-        add bp, [step]
-        inc dx
-        dec word [columns]
-        jnz clipped_column
-        jmp plane_done
 
 ; ---- the store sequences -------------------------------------------------
 ; Each is entered part way with es:di on the row below the record's last and
@@ -395,13 +521,14 @@ clipped_strip_end:
         %1 1
 %endmacro
 
-; The ends: the next record, with si put back by the bytes read too many, or
-; the clipped walk's next record.
+; The ends: the next record, its control byte perhaps loaded already, or the
+; clipped walk's next record.
 %macro WHOLE_END 1
 %if %1
-        dec si
-%endif
+        NEXT_AFTER_ONE
+%else
         NEXT_RECORD
+%endif
 %endmacro
 
 %macro CLIPPED_END 1
@@ -435,12 +562,13 @@ patch_pitch:
         xor bx, bx
 .records:
         mov si, bx
-        mov bl, [si + pixels_of]
+        add si, si
+        mov bl, [si + record_pixels] ; the low byte: 0 for the end
         add bx, bx
         mov ax, [bx + skip_rows]
-        mov bx, si
-        add si, si
         mov [si + record_rows], ax
+        mov bx, si
+        shr bx, 1
         inc bl
         jnz .records
         mov si, sequences
@@ -478,7 +606,7 @@ patch_runs:
         loop patch_runs
         ret
 
-section .data
+DATA_SECTION
 
 ; The sequences to rewrite: first store, stores, how.
 sequences:
@@ -500,9 +628,9 @@ skip_rows:
 %assign k k + 1
 %endrep
 
-; The pixels of a record by its control byte; 0 for the end, 127 and 128.
-; Runs of 1 and 2 never occur in a strip, but what is left of a clipped run
-; is drawn as one.
+; The pixels of a record by its control byte; 0 for 127 and 128. Runs of 1
+; and 2 never occur in a strip, but what is left of a clipped run is drawn as
+; one.
 %macro PIXELS_OF 1
 %if %1 <= KOB_MAX_LITERAL
 %assign n %1
@@ -513,11 +641,33 @@ skip_rows:
 %endif
 %endmacro
 
-pixels_of:
+; The pixels of a record, and for the end a row count past any window (its
+; low byte 0, for the row tables).
+END_ROWS equ 4000h
+record_pixels:
 %assign c 0
 %rep 256
         PIXELS_OF c
-        db n
+%if c == KOB_END
+        dw END_ROWS
+%else
+        dw n
+%endif
+%assign c c + 1
+%endrep
+
+; The bytes after a record's skip byte.
+record_bytes:
+%assign c 0
+%rep 256
+        PIXELS_OF c
+%if n == 0
+        dw 0
+%elif c >= KOB_RUN_BASE
+        dw 1
+%else
+        dw n
+%endif
 %assign c c + 1
 %endrep
 
@@ -555,8 +705,9 @@ whole_entry: ENTRIES whole_even, whole_odd, whole_runs, skip_only, whole_strip_e
 clipped_entry: ENTRIES clipped_even, clipped_odd, clipped_runs, clipped_passed, clipped_strip_end
 
 zero_offset: dd 0
+plane_masks: db 1, 2, 4, 8
 
-section .bss
+BSS_SECTION
 
 target: resw 1
 data: resw 1
@@ -566,14 +717,17 @@ strips: resw 1
 x: resw 1
 y: resw 1
 mirrored: resb 1
+planes_left: resb 1
 alignb 2
-first_column: resw 1
-end_column: resw 1
+remaining: resw 1          ; columns from the plane's first to the end
+plane_x: resw 1            ; the screen x of the plane's first column
+plane_strip: resw 1        ; its strip table entry
+plane_step: resw 1         ; from one plane's first entry to the next's
 first_row: resw 1
 end_row: resw 1
+above: resw 1              ; minus first_row
 row0: resw 1               ; the video byte of the sprite's row 0, column 0
 step: resw 1               ; from a column's strip entry to the next's
-plane: resw 1
 columns: resw 1            ; columns left in the plane
 column_loop: resw 1        ; whole_column or clipped_column
 top: resw 1                ; the clipped record's top row

@@ -14,6 +14,7 @@
 #define GRAPHICS 0x3CE    /* index 4: read map select, 5: graphics mode */
 #define CRTC 0x3D4
 #define INPUT_STATUS 0x3DA
+#define DAC_READ_INDEX 0x3C7
 #define DAC_WRITE_INDEX 0x3C8
 #define DAC_DATA 0x3C9
 
@@ -105,6 +106,12 @@ void modex_set_palette(const unsigned char *rgb, unsigned first, unsigned count)
   unsigned i;
   MODEX_OUT(DAC_WRITE_INDEX, first);
   for (i = 0; i < 3 * count; ++i) MODEX_OUT(DAC_DATA, (unsigned)(rgb[i] >> 2));
+}
+
+void modex_get_palette(unsigned char *rgb, unsigned first, unsigned count) {
+  unsigned i;
+  MODEX_OUT(DAC_READ_INDEX, first);
+  for (i = 0; i < 3 * count; ++i) rgb[i] = (unsigned char)(MODEX_IN(DAC_DATA) << 2);
 }
 
 void modex_fill(unsigned offset, unsigned count, unsigned colour) {

@@ -59,6 +59,11 @@ void modex_wait_retrace(void);
  * (red, green, blue, 0 to 255), each shifted right by 2 for the DAC. */
 void modex_set_palette(const unsigned char *rgb, unsigned first, unsigned count);
 
+/* Reads `count` palette entries from entry `first` back into `rgb`, 3 bytes
+ * each: the DAC's 6-bit components shifted left by 2, so what
+ * modex_set_palette loaded with its two low bits 0. */
+void modex_get_palette(unsigned char *rgb, unsigned first, unsigned count);
+
 /* Sets `count` bytes of every plane from `offset` to the colour index:
  * modex_fill(page, MODEX_PAGE_BYTES, colour) clears a page. */
 void modex_fill(unsigned offset, unsigned count, unsigned colour);

@@ -10,6 +10,7 @@ struct vga_model vga;
 #define GRAPHICS 0x3CE
 #define CRTC 0x3D4
 #define INPUT_STATUS 0x3DA
+#define DAC_READ_INDEX 0x3C7
 #define DAC_WRITE_INDEX 0x3C8
 #define DAC_DATA 0x3C9
 #define MAP_MASK 2
@@ -101,6 +102,7 @@ void vga_model_out(unsigned port, unsigned value) {
   if (port == CRTC + 1) write_crtc(value);
   if (port == MISC_OUTPUT) vga.misc_output = (unsigned char)value;
   if (port == DAC_WRITE_INDEX) vga.dac_write = value * 3;
+  if (port == DAC_READ_INDEX) vga.dac_read = value * 3;
   if (port == DAC_DATA) {
     vga.dac[vga.dac_write / 3][vga.dac_write % 3] = (unsigned char)(value & 0x3F);
     vga.dac_write = (vga.dac_write + 1) % (VGA_COLOURS * 3);
@@ -119,6 +121,12 @@ static unsigned read_status(void) {
   return STATUS_RETRACE;
 }
 
+static unsigned read_dac(void) {
+  unsigned value = vga.dac[vga.dac_read / 3][vga.dac_read % 3];
+  vga.dac_read = (vga.dac_read + 1) % (VGA_COLOURS * 3);
+  return value;
+}
+
 unsigned vga_model_in(unsigned port) {
   if (port == SEQUENCER + 1 && vga.sequencer_index < VGA_SEQUENCER_REGISTERS) {
     return vga.sequencer[vga.sequencer_index];
@@ -126,6 +134,7 @@ unsigned vga_model_in(unsigned port) {
   if (port == GRAPHICS + 1 && vga.graphics_index < VGA_GRAPHICS_REGISTERS) return vga.graphics[vga.graphics_index];
   if (port == CRTC + 1 && vga.crtc_index < VGA_CRTC_REGISTERS) return vga.crtc[vga.crtc_index];
   if (port == INPUT_STATUS) return read_status();
+  if (port == DAC_DATA) return read_dac();
   return 0xFF;
 }
 

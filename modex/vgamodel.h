@@ -38,6 +38,7 @@ struct vga_model {
   unsigned char latch[VGA_PLANES];   /* loaded by every read of video memory */
   unsigned char dac[VGA_COLOURS][3]; /* 6-bit red, green, blue */
   unsigned dac_write;                /* the component the next DAC data write sets */
+  unsigned dac_read;                 /* and the one the next DAC data read returns */
   unsigned long status_reads;        /* of the input status; the retrace follows them */
   unsigned long retraces;            /* retrace starts seen */
   unsigned shown;                    /* the start address taken at the last retrace start */

@@ -351,13 +351,15 @@ void Cpu16::dos_service() {
       uc_emu_stop(uc);
       break;
     case 0x3C:
-    case 0x3D: {
-      int flags = function == 0x3C ? O_RDWR | O_CREAT | O_TRUNC
-                  : (sub & 3) == 0 ? O_RDONLY
-                  : (sub & 3) == 1 ? O_WRONLY
-                                   : O_RDWR;
+    case 0x3D:
+    case 0x5B: {
+      int flags = function == 0x3C   ? O_RDWR | O_CREAT | O_TRUNC
+                  : function == 0x5B ? O_RDWR | O_CREAT | O_EXCL
+                  : (sub & 3) == 0   ? O_RDONLY
+                  : (sub & 3) == 1   ? O_WRONLY
+                                     : O_RDWR;
       int fd = open(host_path(string_at(ds, dx, 0)).c_str(), flags, 0644);
-      if (fd < 0) return fail(errno == ENOENT ? 2 : 5);
+      if (fd < 0) return fail(errno == ENOENT ? 2 : errno == EEXIST ? 80 : 5);
       unsigned handle = 5;
       while (dos->files.count(handle)) ++handle;
       dos->files[handle] = fd;
@@ -408,7 +410,8 @@ void Cpu16::dos_service() {
     case 0x44:
       set_reg(UC_X86_REG_DX, bx < 5 ? 0x80D3 : 0x0002);
       break;
-    case 0x56:
+    case 0x56:  // never over a file that is there, as DOS
+      if (access(host_path(string_at(es, reg(UC_X86_REG_DI), 0)).c_str(), F_OK) == 0) return fail(5);
       if (rename(host_path(string_at(ds, dx, 0)).c_str(), host_path(string_at(es, reg(UC_X86_REG_DI), 0)).c_str()) != 0)
         return fail(5);
       break;

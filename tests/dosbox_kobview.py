@@ -60,16 +60,20 @@ def start_dosbox():
 
 
 def painted(tail):
-    """The page a run's sprites paint on its /B background, and its /P palette."""
-    switches = dict(word[1:].split(':', 1) for word in tail.split() if word[0] == '/')
+    """The page a run's sprites paint on its /B background, and its /P palette. /C and /R:n change nothing;
+    sprite@x,y,H is drawn mirrored, its column c at x + width - 1 - c."""
+    switches = dict(word[1:].partition(':')[::2] for word in tail.split() if word[0] == '/')
     screen = bytearray([int(switches.get('B', 0))]) * PAGE
     for name, _, at in (word.partition('@') for word in tail.split() if word[0] != '/'):
         rows = images[name][:255]
         width, height = len(rows[0]), len(rows)
-        x, y = map(int, at.split(',')) if at else (int((W - width) / 2), int((H - height) / 2))  # as C divides
+        x, y, *flag = at.split(',') if at else (int((W - width) / 2), int((H - height) / 2))  # toward zero
+        x, y, mirrored = int(x), int(y), bool(flag)
         for r in range(max(0, -y), min(height, H - y)):
-            for c in range(max(0, -x), min(width, W - x)):
-                screen[(y + r) * W + x + c] = rows[r][c] or screen[(y + r) * W + x + c]
+            for c in range(width):
+                sx = x + (width - 1 - c if mirrored else c)
+                if 0 <= sx < W:
+                    screen[(y + r) * W + sx] = rows[r][c] or screen[(y + r) * W + sx]
     return bytes(screen), switches.get('P')
 
 
@@ -78,7 +82,8 @@ def check_draws():
     palette = bytes(rng.randrange(256) for _ in range(768))
     (work / 'R.PAL').write_bytes(palette)
     compile_kob('S.KOB', EXAMPLES / 'slime.pcx', '-p', work / 'S.PAL')
-    sizes = {'A': (37, 23), 'B': (64, 41), 'C': (511, 256), 'D': (2, 2), 'E': (330, 250), 'F': (5, 3)}
+    # C keeps 255 rows: centred, it and G are larger than the screen by odd amounts.
+    sizes = {'A': (37, 23), 'B': (64, 41), 'C': (511, 256), 'D': (2, 2), 'E': (330, 250), 'F': (5, 3), 'G': (325, 245)}
     for seed, (name, (width, height)) in enumerate(sizes.items()):
         pick, pixels, value = random.Random(seed), [], 0
         for _ in range(width * height):  # runs of colours 1-199 and of transparency
@@ -92,8 +97,15 @@ def check_draws():
         'B.KOB@-10,100 B.KOB@290,100 B.KOB@101,-20 B.KOB@102,220 B.KOB@-63,-40',
         'B.KOB@319,239 B.KOB@-64,0 B.KOB@320,0 B.KOB@0,-41 B.KOB@3,203',
         'C.KOB@-100,-7 E.KOB S.KOB@-5,-3 C.KOB@-3,-2 A.KOB@0,240 A.KOB@-37,5 C.KOB@-32768,32767',
-        ' '.join(f'{rng.choice("ABCEF")}.KOB@{rng.randrange(-300, 330)},{rng.randrange(-260, 250)}' for _ in range(6))]]
+        ' '.join(f'{rng.choice("ABCEF")}.KOB@{rng.randrange(-300, 330)},{rng.randrange(-260, 250)}' for _ in range(6)),
+        'G.KOB', 'C.KOB', 'G.KOB@-2,-2 C.KOB@-95,-7 G.KOB']]
+    # The same through compiled code where it fits, mirrored, and drawn many times over the one page.
+    plans += ['/B:250 /C ' + plan.split(' ', 2)[2] for plan in plans[1:]]
+    plans += ['/B:250 /R:3 A.KOB@100,50,H A.KOB@141,51,h B.KOB@-10,100,H B.KOB@290,100,H C.KOB@-100,-7,H E.KOB@-5,-5,H',
+              '/B:250 /C /R:1000 A.KOB@100,50 A.KOB@102,52,H B.KOB@3,203 B.KOB@200,30 F.KOB@7,7 D.KOB@-1,-1',
+              '/B:250 /C B.KOB@101,17 B.KOB@101,61,H G.KOB@-2,-2,H C.KOB@-95,-7,H']
     runs.extend(f'/D:D{n}.BIN {plan}' for n, plan in enumerate(plans + ['A.KOB@-5,0']))
+    (work / f'D{len(plans)}.BIN').write_bytes(b'an earlier dump, replaced')
     runs.append('S.KOB@-9,-9')  # waits for the key, then ends in text mode, no dump
     failures = []
     for n, (tail, outcome) in enumerate(zip(runs, start_dosbox())):
@@ -102,22 +114,31 @@ def check_draws():
         wrong = [i for i in range(min(len(dump), size)) if dump[i] != expected[i]]
         if outcome != ('', '') or len(dump) != size or wrong:
             failures.append(f'{tail}: said, flags {outcome}, {len(dump)} bytes, {len(wrong)} differ (first {wrong[:1]})')
-    return failures
+    return failures + [f'{name.name} left behind' for name in work.glob('KOBV*.TMP')]
 
 
 def check_refuses():
     compile_kob('S.KOB', EXAMPLES / 'slime.pcx', '-p', work / 'S.PAL')
     good = read('S.KOB')
     (work / 'P767.PAL').write_bytes(read('S.PAL')[:767])
+    kept = {'X.BIN': b'an earlier dump', 'Q.PAL': read('S.PAL'), 'T.KOB': good, 'S.KOB': good, 'SUB/K.TXT': b'kept'}
+    (work / 'SUB').mkdir()
+    for name, data in kept.items():
+        (work / name).write_bytes(data)
     rows = [  # (command tail, the console line)
         ('NONE.KOB', "Cannot open sprite file 'NONE.KOB'"),
         ('/P:P767.PAL S.KOB', "Bad palette file 'P767.PAL': 767 bytes, a palette is 768"),
         ('/P:NONE.PAL S.KOB', "Cannot open palette file 'NONE.PAL'"),
-        *((f'/{s} S.KOB', f"Bad switch '/{s}'") for s in ('Q:1', 'B:256')),
-        *((f'S.KOB@{p}', f"Bad position 'S.KOB@{p}'") for p in ('1', '1,x', '40000,0', '1,2,3')),
+        *((f'/{s} S.KOB', f"Bad switch '/{s}'") for s in ('Q:1', 'B:256', '', 'P', 'D:', 'B', 'B:', 'P:', 'x:1',
+                                                          'R:0', 'R:', 'R:1001', 'R', 'R:-1', 'C:1', 'CC')),
+        *((f'S.KOB@{p}', f"Bad position 'S.KOB@{p}'") for p in ('1', '1,x', '40000,0', '1,2,3', '1,2,', '1,2,X',
+                                                                   '1,2,HH', '1,2,H,', '1,2H')),
         (' '.join(['S.KOB'] * 9), 'Too many sprites: at most 8'),
-        ('', 'Usage: KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] sprite[@x,y] ...'),
-        ('/D:s.kob S.KOB@0,0', "Dump file 's.kob' is also an input"),
+        ('', 'Usage: KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] [/C] [/R:n] sprite[@x,y[,H]] ...'),
+        *((f'/D:{d} {tail}', f"Dump file '{d}' is also an input") for d, tail in (
+            ('s.kob', 'S.KOB@0,0'), ('.\\S.KOB', 'S.KOB'), ('C:S.KOB', 'S.KOB'), ('C:\\T.KOB', 'S.KOB T.KOB@1,1'),
+            ('.\\Q.PAL', '/P:Q.PAL T.KOB@0,0'))),
+        ('/D:SUB S.KOB', "Cannot create file 'SUB'"),  # a directory is never moved aside
     ]
     broken = {'MAGIC.KOB': b'k' + good[1:], 'SHORT.KOB': good[:len(good) // 2], 'TAIL.KOB': good + b'\0\0\0',
               'OVER.KOB': good[:17] + bytes([good[17] + 1]) + good[18:]}  # strip 0 skips a row too many
@@ -128,9 +149,8 @@ def check_refuses():
     runs.extend(tail if '/D:' in tail else '/D:X.BIN ' + tail for tail, _ in rows)
     failures = [f'{tail}: said, flags {got}, not {expected!r}' for tail, (_, expected), got
                 in zip(runs, rows, start_dosbox()) if got != (expected + '\r\n', '1') or not expected]
-    if (work / 'X.BIN').exists() or read('S.KOB') != good:
-        failures.append('a dump was written')
-    return failures
+    changed = [name for name, data in kept.items() if read(name) != data] + [n.name for n in work.glob('KOBV*.TMP')]
+    return failures + [f'{name} written' for name in changed]
 
 
 if __name__ == '__main__':

@@ -103,7 +103,8 @@ TEST(ModexScreen, WaitsForTheStartOfTheNextRetrace) {
 }
 
 // Rows (first, count): those entries get the 8-bit components shifted to
-// the DAC's 6 bits, every other entry keeps what it had.
+// the DAC's 6 bits, every other entry keeps what it had; reading them back
+// gives the components with their two low bits 0, and nothing past them.
 TEST(ModexScreen, LoadsThePaletteShiftedForTheDac) {
   const std::vector<std::tuple<unsigned, unsigned>> rows = {{0, 256}, {255, 1}, {16, 16}, {7, 0}, {0, 1}};
   Bytes rgb(MODEX_PALETTE_SIZE);
@@ -119,6 +120,9 @@ TEST(ModexScreen, LoadsThePaletteShiftedForTheDac) {
         ASSERT_EQ(vga.dac[entry][c], loaded ? rgb[(entry - first) * 3 + c] >> 2 : 0x2A) << entry << "." << c;
       }
     }
+    Bytes back(MODEX_PALETTE_SIZE, 0x55);
+    modex_get_palette(back.data(), first, count);
+    for (size_t i = 0; i < back.size(); ++i) ASSERT_EQ(back[i], i < 3 * count ? rgb[i] & 0xFC : 0x55) << i;
   }
 }
 

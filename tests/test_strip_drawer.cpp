@@ -73,7 +73,8 @@ TEST(StripDrawer, DrawsAsTheCDrawer) {
 
   const kob_target screen = {0, 80, 0, 0, 320, 240, 0}, page2 = {19200, 80, 0, 0, 320, 240, 0};
   const kob_target window = {0, 80, 17, 9, 250, 201, 0}, wide = {40000, 128, 0, 0, 512, 200, 0};
-  const kob_target selected = {0, 80, 0, 0, 320, 240, 4};  // plane 2's mask cached
+  const kob_target selected = {0, 80, 0, 0, 320, 240, 4};     // plane 2's mask cached
+  const kob_target beyond = {19200, 80, -6, -9, 100, 60, 0};  // edges left of and above the page
   // kind, width, height, x, y, target
   std::vector<std::tuple<Kind, uint32_t, uint32_t, int, int, kob_target>> rows = {
       {runs, 37, 23, 100, 100, screen},        {runs, 37, 23, 101, 100, selected}, {runs, 37, 23, 102, 100, screen},
@@ -84,6 +85,7 @@ TEST(StripDrawer, DrawsAsTheCDrawer) {
       {runs, 37, 23, -37, 0, screen},          {runs, 37, 23, 320, 10, screen},    {runs, 37, 23, 5, -23, screen},
       {runs, 37, 23, 5, 240, screen},          {runs, 200, 64, 400, 20, wide},     {noise, 80, 100, 210, -30, wide},
       {runs, 100, 200, -32767, 32767, screen}, {runs, 300, 100, 10, 70, page2},    {runs, 30, 30, 100, 100, screen},
+      {runs, 37, 23, -7, -5, beyond},
   };
   for (unsigned seed = 0; seed < 16; ++seed) {
     srand(500 + seed);

@@ -1,0 +1,297 @@
+/* KOBVIEW's command line, sprite files and drawing.
+ *
+ * Every call passes its arguments at their declared types: with bcc -ansi the
+ * prototypes are gone, and nothing widens an int to a long on the way. */
+#include "viewer.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "kobcomp.h"
+
+struct view_sprite sprites[VIEW_MAX_SPRITES];
+unsigned sprite_count;
+const char *palette_path;
+const char *dump_path;
+unsigned background;
+int compiled_draws;
+unsigned repeats = 1;
+unsigned char palette[MODEX_PALETTE_SIZE];
+kob_size largest_in_memory = 0x7FFF;
+
+/* One strip's window of a streamed file. */
+static unsigned char window[KOB_STRIP_WINDOW];
+
+int say(const char *text) {
+  view_print(text, (unsigned)strlen(text));
+  view_print("\r\n", 2);
+  return 1;
+}
+
+int say_about(const char *format, const char *path) {
+  const char *hole = strstr(format, "%s");
+  view_print(format, (unsigned)(hole - format));
+  view_print(path, (unsigned)strlen(path));
+  return say(hole + 2);
+}
+
+int centre(unsigned screen, unsigned size) {
+  if (size <= screen) return (int)((screen - size) / 2);
+  return -(int)((size - screen) / 2);
+}
+
+/* ---- the command line ---- */
+
+/* A decimal number from -32768 to 32767 at `text`: where it ends, or NULL. */
+static const char *parse_number(const char *text, int *value) {
+  long n = 0;
+  int negative = *text == '-';
+  if (negative) ++text;
+  if (*text < '0' || *text > '9') return NULL;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    n = n * 10 + (*text - '0');
+    if (n > 32768L) return NULL;
+  }
+  if (negative) n = -n;
+  if (n > 32767L) return NULL;
+  *value = (int)n;
+  return text;
+}
+
+/* The fields after '@': "x,y" or "x,y,H", the whole of it. */
+static int parse_position(const char *text, struct view_sprite *sprite) {
+  text = parse_number(text, &sprite->x);
+  if (text == NULL || *text != ',') return 0;
+  text = parse_number(text + 1, &sprite->y);
+  if (text == NULL) return 0;
+  sprite->mirrored = text[0] == ',' && (text[1] == 'H' || text[1] == 'h');
+  return *(sprite->mirrored ? text + 2 : text) == '\0';
+}
+
+/* "name@x,y" or "name"; the text after the last '@' is the position. */
+static int parse_sprite(char *arg) {
+  struct view_sprite *sprite;
+  char *at = strrchr(arg, '@');
+  if (sprite_count == VIEW_MAX_SPRITES) return say("Too many sprites: at most 8");
+  sprite = &sprites[sprite_count++];
+  sprite->path = arg;
+  sprite->centred = at == NULL;
+  sprite->mirrored = 0;
+  sprite->code = NULL;
+  if (at == NULL) return 0;
+  if (at == arg || !parse_position(at + 1, sprite)) return say_about("Bad position '%s'", arg);
+  *at = '\0';
+  return 0;
+}
+
+/* The value of "/L:value", or NULL when the switch is not of that form. */
+static const char *switch_value(const char *arg) {
+  if (arg[1] == '\0' || arg[2] != ':' || arg[3] == '\0') return NULL;
+  return arg + 3;
+}
+
+/* A switch's number from `low` to `high`, the whole of its value. */
+static int switch_number(const char *value, int low, int high, int *number) {
+  const char *end = value == NULL ? NULL : parse_number(value, number);
+  return end != NULL && *end == '\0' && *number >= low && *number <= high;
+}
+
+static int parse_switch(const char *arg) {
+  const char *value = switch_value(arg);
+  char letter = arg[1] >= 'a' && arg[1] <= 'z' ? (char)(arg[1] - 'a' + 'A') : arg[1];
+  int number;
+  if (letter == 'C' && arg[2] == '\0') {
+    compiled_draws = 1;
+    return 0;
+  }
+  if (value != NULL && letter == 'P') {
+    palette_path = value;
+    return 0;
+  }
+  if (value != NULL && letter == 'D') {
+    dump_path = value;
+    return 0;
+  }
+  if (letter == 'B' && switch_number(value, 0, 255, &number)) {
+    background = (unsigned)number;
+    return 0;
+  }
+  if (letter == 'R' && switch_number(value, 1, VIEW_MAX_REPEATS, &number)) {
+    repeats = (unsigned)number;
+    return 0;
+  }
+  return say_about("Bad switch '%s'", arg);
+}
+
+int parse_arguments(int argc, char **argv) {
+  int i;
+  for (i = 1; i < argc; ++i) {
+    int failed = argv[i][0] == '/' ? parse_switch(argv[i]) : parse_sprite(argv[i]);
+    if (failed) return 1;
+  }
+  if (sprite_count == 0)
+    return say("Usage: KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] [/C] [/R:n] sprite[@x,y[,H]] ...");
+  return 0;
+}
+
+/* ---- the files ---- */
+
+int load_palette(void) {
+  char line[64];
+  long length;
+  int file = view_open(palette_path);
+  if (file < 0) return say_about("Cannot open palette file '%s'", palette_path);
+  length = view_length(file);
+  if (length == MODEX_PALETTE_SIZE &&
+      view_read(file, (kob_size)0, palette, (unsigned)MODEX_PALETTE_SIZE) != MODEX_PALETTE_SIZE) {
+    length = -1;
+  }
+  view_close(file);
+  if (length < 0) return say_about("Cannot read palette file '%s'", palette_path);
+  if (length == MODEX_PALETTE_SIZE) return 0;
+  sprintf(line, "': %ld bytes, a palette is %u", length, (unsigned)MODEX_PALETTE_SIZE);
+  view_print("Bad palette file '", 18);
+  view_print(palette_path, (unsigned)strlen(palette_path));
+  return say(line);
+}
+
+static int bad_sprite(const struct view_sprite *sprite, const struct kob_fault *fault) {
+  char problem[KOB_PROBLEM_SIZE];
+  char line[KOB_PROBLEM_SIZE + 32];
+  kob_problem(fault, problem);
+  sprintf(line, "': %s (byte %lu)", problem, fault->offset);
+  view_print("Bad sprite file '", 17);
+  view_print(sprite->path, (unsigned)strlen(sprite->path));
+  return say(line);
+}
+
+/* Checks the file strip by strip, one window at a time, noting in the table
+ * where every strip starts and, after the last, where it ends. */
+static int scan_file(int file, struct view_sprite *sprite, struct kob_scan *scan, kob_size *table,
+                     struct kob_fault *fault) {
+  int got;
+  while (scan->column < scan->width) {
+    table[scan->column] = scan->at;
+    got = view_read(file, scan->at, window, (unsigned)KOB_STRIP_WINDOW);
+    if (got < 0) return -1;
+    if (kob_scan_strip(scan, window, (kob_size)got, sprite->length, fault) != KOB_OK) return 1;
+  }
+  table[scan->width] = scan->at;
+  sprite->sprite.data = NULL;
+  sprite->sprite.width = scan->width;
+  sprite->sprite.height = scan->height;
+  sprite->sprite.strip = table;
+  return 0;
+}
+
+/* Reads the whole file into `data` and checks it there: 0, 1 for a fault,
+ * -1 when it cannot be read. */
+static int read_whole(int file, struct view_sprite *sprite, unsigned char *data, kob_size *table, unsigned count,
+                      struct kob_fault *fault) {
+  unsigned size = (unsigned)sprite->length;
+  if (view_read(file, (kob_size)0, data, size) != (int)size) return -1;
+  return kob_open(&sprite->sprite, data, sprite->length, table, count, fault) != KOB_OK;
+}
+
+/* Words of the arena that `bytes` take. */
+static unsigned words_for(kob_size bytes) { return (unsigned)((bytes + sizeof(kob_size) - 1) / sizeof(kob_size)); }
+
+/* Checks the sprite open as `file`, whose header `scan` holds, at `arena`:
+ * read whole after its strip table when its file fits in the `spare` words
+ * past it, else strip by strip. Sets `*used` to the words it took; returns
+ * 0, 1 for a fault, -1 when the file cannot be read. */
+static int check_sprite(int file, struct view_sprite *sprite, struct kob_scan *scan, kob_size *arena, unsigned spare,
+                        unsigned *used, struct kob_fault *fault) {
+  unsigned table_words = scan->width + 1;
+  unsigned data_words = words_for(sprite->length);
+  sprite->in_memory = sprite->length <= largest_in_memory && table_words + data_words <= spare;
+  *used = table_words + (sprite->in_memory ? data_words : 0);
+  if (!sprite->in_memory) return scan_file(file, sprite, scan, arena, fault);
+  return read_whole(file, sprite, (unsigned char *)(arena + table_words), arena, scan->width, fault);
+}
+
+/* Loads one sprite into the `room` words at `arena`, keeping `keep` of them
+ * for the tables of the sprites still to come; sets `*used` to the words it
+ * took. Its own table always fits: the arena holds VIEW_TABLE_WORDS for
+ * every sprite. */
+static int load_sprite(struct view_sprite *sprite, kob_size *arena, unsigned room, unsigned keep, unsigned *used) {
+  struct kob_fault fault;
+  struct kob_scan scan;
+  unsigned char header[KOB_HEADER_SIZE];
+  int got, failed = -1;
+  int file = view_open(sprite->path);
+  if (file < 0) return say_about("Cannot open sprite file '%s'", sprite->path);
+  sprite->length = (kob_size)view_length(file);
+  got = sprite->length == (kob_size)-1L ? -1 : view_read(file, (kob_size)0, header, (unsigned)KOB_HEADER_SIZE);
+  if (got >= 0) failed = kob_scan_header(&scan, header, (kob_size)got, &fault) != KOB_OK;
+  if (!failed) failed = check_sprite(file, sprite, &scan, arena, room - keep, used, &fault);
+  view_close(file);
+  if (failed < 0) return say_about("Cannot read sprite file '%s'", sprite->path);
+  if (failed) return bad_sprite(sprite, &fault);
+  if (sprite->centred) {
+    sprite->x = centre((unsigned)KOB_SCREEN_WIDTH, sprite->sprite.width);
+    sprite->y = centre((unsigned)KOB_SCREEN_HEIGHT, sprite->sprite.height);
+  }
+  return 0;
+}
+
+int load_sprites(kob_size *arena, unsigned words) {
+  unsigned i, used = 0;
+  for (i = 0; i < sprite_count; ++i) {
+    unsigned keep = (sprite_count - 1 - i) * VIEW_TABLE_WORDS;
+    unsigned took = 0;
+    if (load_sprite(&sprites[i], arena + used, words - used, keep, &took)) return 1;
+    used += took;
+  }
+  return 0;
+}
+
+/* ---- drawing ---- */
+
+/* The strips of the columns on screen, plane after plane, each read from the
+ * file when its plane's turn comes; mirrored, column c lands at
+ * x + width - 1 - c. */
+static int stream_sprite(struct kob_target *target, const struct view_sprite *sprite) {
+  const struct kob_sprite *shape = &sprite->sprite;
+  unsigned plane, column;
+  int ok = 1;
+  int file = view_open(sprite->path);
+  if (file < 0) return 0;
+  for (plane = 0; plane < 4 && ok; ++plane) {
+    for (column = 0; column < shape->width && ok; ++column) {
+      unsigned at = sprite->mirrored ? shape->width - 1 - column : column;
+      long screen_x = (long)sprite->x + (long)at;
+      unsigned size = (unsigned)(shape->strip[column + 1] - shape->strip[column]);
+      if (screen_x < target->left || screen_x >= target->right || (unsigned)(screen_x & 3) != plane) continue;
+      ok = view_read(file, shape->strip[column], window, size) == (int)size;
+      if (ok) kob_draw_strip(target, window, shape->height, (int)screen_x, sprite->y);
+    }
+  }
+  view_close(file);
+  return ok;
+}
+
+void compile_sprites(unsigned char *code, unsigned size) {
+  unsigned i;
+  for (i = 0; i < sprite_count; ++i) {
+    struct view_sprite *sprite = &sprites[i];
+    kob_size need;
+    if (!sprite->in_memory || sprite->mirrored) continue;
+    need = kob_compiled_size(&sprite->sprite);
+    if (need > (kob_size)size || !kob_compile(&sprite->sprite, code, need)) continue;
+    sprite->code = code;
+    code += (unsigned)need;
+    size -= (unsigned)need;
+  }
+}
+
+int draw_sprite(struct kob_target *target, const struct view_sprite *sprite) {
+  if (!sprite->in_memory) return stream_sprite(target, sprite);
+  if (sprite->mirrored)
+    kob_draw_mirrored(target, &sprite->sprite, sprite->x, sprite->y);
+  else if (sprite->code != NULL)
+    view_draw_compiled(target, &sprite->sprite, sprite->code, sprite->x, sprite->y);
+  else
+    kob_draw(target, &sprite->sprite, sprite->x, sprite->y);
+  return 1;
+}
