@@ -34,11 +34,11 @@ ARG_SPRITE      equ 6
 ARG_CODE        equ 8
 ARG_X           equ 10
 ARG_Y           equ 12
-; the local, below the saved si and di: a far pointer to the driver
-DRIVER          equ -8          ; offset
-DRIVER_SEGMENT  equ -6          ; and segment, the data segment
-LOCALS          equ 4
+; the code's header
+EXTENTS         equ 8           ; KOB_COMPILED_EXTENTS
 SELECT_SIZE     equ 4           ; a driver's first select, skipped when made
+; the driver's far address, pushed below the saved si and di
+DRIVER          equ -8
 
         section .text
 
@@ -47,73 +47,58 @@ _kob_draw_compiled:
         mov     bp, sp
         push    si
         push    di
-        sub     sp, LOCALS
         mov     si, [bp+ARG_TARGET]
         mov     bx, [bp+ARG_SPRITE]
         cmp     word [si+TARGET_PITCH], PITCH
         jne     .strips
 
-        ; 0 <= x, left <= x and x + width <= right; right - x cannot
-        ; overflow once 0 <= x < right. The same for y.
-        mov     ax, [bp+ARG_X]
-        test    ax, ax
+        ; 0 <= x <= right - width, as unsigned numbers once right - width
+        ; is known not to be negative; and left <= x. The same for y.
+        mov     dx, [si+TARGET_RIGHT]
+        sub     dx, [bx+SPRITE_WIDTH]
+        jo      .strips
         js      .strips
+        mov     ax, [bp+ARG_X]
+        cmp     ax, dx
+        ja      .strips
         cmp     ax, [si+TARGET_LEFT]
         jl      .strips
-        mov     dx, [si+TARGET_RIGHT]
-        cmp     dx, ax
-        jle     .strips
-        sub     dx, ax
-        cmp     dx, [bx+SPRITE_WIDTH]
-        jb      .strips
-        mov     ax, [bp+ARG_Y]
-        test    ax, ax
+        mov     dx, [si+TARGET_BOTTOM]
+        sub     dx, [bx+SPRITE_HEIGHT]
+        jo      .strips
         js      .strips
+        mov     ax, [bp+ARG_Y]
+        cmp     ax, dx
+        ja      .strips
         cmp     ax, [si+TARGET_TOP]
         jl      .strips
-        mov     dx, [si+TARGET_BOTTOM]
-        cmp     dx, ax
-        jle     .strips
-        sub     dx, ax
-        cmp     dx, [bx+SPRITE_HEIGHT]
-        jb      .strips
 
-        ; The sprite's last byte, page + (y + height - 1) * 80 + (x + width
-        ; - 1) / 4, within the 64 KiB of the planes: a word store may not
-        ; wrap past the segment's end.
-        add     ax, [bx+SPRITE_HEIGHT]
-        dec     ax
+        ; DI: page + y * 80 + x / 4, the byte of column 0 on the top row,
+        ; and the sprite's last byte from there, all within the 64 KiB of
+        ; the planes: a word store may not wrap past the segment's end.
         mov     dx, PITCH
         mul     dx
         test    dx, dx
         jnz     .strips
         add     ax, [si+TARGET_PAGE]
         jc      .strips
-        mov     cx, [bp+ARG_X]
-        add     cx, [bx+SPRITE_WIDTH]
-        dec     cx
-        shr     cx, 1
-        shr     cx, 1
-        add     ax, cx
-        jc      .strips
-
-        ; DI: the byte of column 0 on the top row.
-        mov     ax, [bp+ARG_Y]
-        mov     dx, PITCH
-        mul     dx
-        add     ax, [si+TARGET_PAGE]
         mov     di, [bp+ARG_X]
+        mov     cx, di
         shr     di, 1
         shr     di, 1
         add     di, ax
-
-        ; The driver for x mod 4, past its first select when the target
-        ; has that plane selected already.
-        mov     cx, [bp+ARG_X]
+        jc      .strips
         and     cx, 3
         mov     bx, cx
         shl     bx, 1
         add     bx, [bp+ARG_CODE]
+        mov     ax, di
+        add     ax, [bx+EXTENTS]
+        jc      .strips
+
+        ; The driver for x mod 4, past its first select when the target
+        ; has that plane selected already; far-called at DS:code with DS
+        ; at video memory.
         mov     ax, [bx]
         add     ax, [bp+ARG_CODE]
         mov     dx, 1
@@ -122,18 +107,22 @@ _kob_draw_compiled:
         jne     .call
         add     ax, SELECT_SIZE
 .call:
-        mov     [bp+DRIVER], ax
-        mov     [bp+DRIVER_SEGMENT], ds
         mov     dx, SEQUENCER
         push    ds
+        push    ax
         mov     ax, VIDEO
         mov     ds, ax
         call    far [bp+DRIVER]
+        pop     cx
         pop     ds
         mov     al, ah
         xor     ah, ah
         mov     [si+TARGET_MASK], ax
-        jmp     .return
+.return:
+        pop     di
+        pop     si
+        pop     bp
+        ret
 
 .strips:
         push    word [bp+ARG_Y]
@@ -142,9 +131,4 @@ _kob_draw_compiled:
         push    word [bp+ARG_TARGET]
         call    _kob_draw
         add     sp, 8
-.return:
-        add     sp, LOCALS
-        pop     di
-        pop     si
-        pop     bp
-        ret
+        jmp     .return

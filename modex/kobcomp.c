@@ -92,6 +92,11 @@ static void emit_body(struct emitter *out, const struct kob_sprite *sprite, unsi
   emit(out, ret, 1);
 }
 
+static void put_word(unsigned char *at, unsigned word) {
+  at[0] = (unsigned char)(word & 0xFF);
+  at[1] = (unsigned char)((word >> 8) & 0xFF);
+}
+
 /* Where the parts of the code start: the bodies of the classes the sprite
  * has (its width, up to 4), and the end. */
 struct layout {
@@ -157,8 +162,9 @@ int kob_compile(const struct kob_sprite *sprite, unsigned char *code, kob_size s
   out.next = code + KOB_COMPILED_HEADER_SIZE;
   out.size = KOB_COMPILED_HEADER_SIZE;
   for (shift = 0; shift < KOB_COMPILED_CLASSES; ++shift) {
-    code[2 * shift] = (unsigned char)(out.size & 0xFF);
-    code[2 * shift + 1] = (unsigned char)((out.size >> 8) & 0xFF);
+    put_word(code + 2 * shift, (unsigned)out.size);
+    put_word(code + KOB_COMPILED_EXTENTS + 2 * shift,
+             (sprite->height - 1) * KOB_COMPILED_PITCH + (shift + sprite->width - 1) / KOB_COMPILED_CLASSES);
     emit_driver(&out, &layout, shift);
   }
   for (class = 0; class < layout.classes; ++class) emit_body(&out, sprite, class);

@@ -13,7 +13,9 @@
  *
  *   offset  size  field
  *        0     8  where the drivers for shifts 0 to 3 start (2 bytes each)
- *        8     -  the four drivers, then one body per class the sprite has
+ *        8     8  for each shift, the last byte the sprite covers, counted
+ *                 from DI: (height - 1) x 80 + (shift + width - 1) / 4
+ *       16     -  the four drivers, then one body per class the sprite has
  *                 (its width, up to 4)
  *
  * A driver is entered with a far call, DX = 3C4h and DI at the byte of
@@ -45,12 +47,13 @@
 extern "C" {
 #endif
 
-#define KOB_COMPILED_PITCH 80      /* bytes per plane row the code is made for */
-#define KOB_COMPILED_CLASSES 4     /* bodies: one per column mod 4 */
-#define KOB_COMPILED_HEADER_SIZE 8 /* 2 bytes per body */
-#define KOB_COMPILED_MAX 65535L    /* a body's start must fit 16 bits, and the code one segment */
+#define KOB_COMPILED_PITCH 80       /* bytes per plane row the code is made for */
+#define KOB_COMPILED_CLASSES 4      /* bodies: one per column mod 4 */
+#define KOB_COMPILED_EXTENTS 8      /* where the header's extents start */
+#define KOB_COMPILED_HEADER_SIZE 16 /* 4 driver offsets, 4 extents, 2 bytes each */
+#define KOB_COMPILED_MAX 65535L     /* offsets within the code are 16 bits: one segment */
 
-/* Bytes of code the sprite compiles into: at most 128 for the header and the
+/* Bytes of code the sprite compiles into: at most 136 for the header and the
  * drivers, then 1 per body and 4 to 6 per store. About 3 bytes per opaque
  * pixel where pixels pair up, 4 to 5 where they do not: a sprite of 64 x 64,
  * half opaque, takes about 6 KiB. Over KOB_COMPILED_MAX it cannot be

@@ -88,11 +88,12 @@ TEST(Compiled, WritesTheCode) {
        2,
        2,
        {1, 2, 3, 4},
-       87,
-       {8,    0,    23, 0,    38,   0,    53, 0,                                          // where the drivers start
-        0xB8, 2,    1,  0xEF, 0xE8, 54,   0,  0xB8, 2,    2, 0xEF, 0xE8, 56,   0,  0xCB,  // planes 0, 1
-        0xB8, 2,    2,  0xEF, 0xE8, 39,   0,  0xB8, 2,    4, 0xEF, 0xE8, 41,   0,  0xCB,  // 1, 2
-        0xB8, 2,    4,  0xEF, 0xE8, 24,   0,  0xB8, 2,    8, 0xEF, 0xE8, 26,   0,  0xCB,  // 2, 3
+       95,
+       {16,   0,    31, 0,    46,   0,    61, 0,  // where the drivers start
+        80,   0,    80, 0,    80,   0,    81, 0,  // the last byte covered, for each x mod 4
+        0xB8, 2,    1,  0xEF, 0xE8, 54,   0,  0xB8, 2,    2, 0xEF, 0xE8, 56,   0,  0xCB,        // planes 0, 1
+        0xB8, 2,    2,  0xEF, 0xE8, 39,   0,  0xB8, 2,    4, 0xEF, 0xE8, 41,   0,  0xCB,        // 1, 2
+        0xB8, 2,    4,  0xEF, 0xE8, 24,   0,  0xB8, 2,    8, 0xEF, 0xE8, 26,   0,  0xCB,        // 2, 3
         0xB8, 2,    8,  0xEF, 0xE8, 9,    0,  0xB8, 2,    1, 0xEF, 0x47, 0xE8, 10, 0,    0xCB,  // 3, inc di, 0
         0xC6, 0x45, 0,  1,    0xC6, 0x45, 80, 3,    0xC3,    // class 0: [di+0], [di+80]
         0xC6, 0x45, 0,  2,    0xC6, 0x45, 80, 4,    0xC3}},  // class 1
@@ -100,13 +101,13 @@ TEST(Compiled, WritesTheCode) {
        5,
        2,
        {0, 0, 0, 0, 7, 5, 0, 0, 0, 6},
-       140,
+       148,
        {0xC7, 0x45, 80, 5, 6, 0xC6, 0x45, 1, 7, 0xC3, 0xC3, 0xC3, 0xC3}},
       {"a run of three in one class: a word, then a byte; row 2 needs a 16-bit displacement",
        9,
        3,
        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 6},
-       142,
+       150,
        {0xC7, 0x85, 160, 0, 4, 5, 0xC6, 0x85, 162, 0, 6, 0xC3, 0xC3, 0xC3, 0xC3}},
   };
   DosLibrary dos;
@@ -163,16 +164,38 @@ TEST(Compiled, DrawsWhatTheStripsDraw) {
   const kob_target window = {0, 80, 17, 9, 250, 201, 0}, tall = {0, 80, 0, 0, 320, 255, 0};
   const kob_target last_page = {60000, 80, 0, 0, 320, 240, 0}, wide = {0, 128, 0, 0, 512, 200, 0};
   const kob_target beyond = {0, 80, -50, -50, 320, 240, 0}, cached = {0, 80, 0, 0, 320, 240, 4};
+  // A 37 x 23 sprite at (100, 0) whose last byte is FFFFh, and one past it.
+  const kob_target to_the_end = {63741, 80, 0, 0, 320, 240, 0}, past_the_end = {63742, 80, 0, 0, 320, 240, 0};
   std::vector<std::tuple<uint32_t, uint32_t, int, int, kob_target, bool>> rows = {
-      {37, 23, 100, 50, screen, true},     {37, 23, 101, 50, screen, true},  {37, 23, 102, 50, screen, true},
-      {37, 23, 103, 50, screen, true},     {2, 2, 0, 0, screen, true},       {2, 2, 318, 238, screen, true},
-      {3, 7, 317, 233, screen, true},      {37, 23, 283, 217, screen, true}, {37, 23, 284, 100, screen, false},
-      {37, 23, 100, 218, screen, false},   {37, 23, -1, 5, screen, false},   {37, 23, 5, -1, screen, false},
-      {37, 23, 17, 9, window, true},       {37, 23, 16, 9, window, false},   {37, 23, 213, 178, window, true},
-      {37, 23, 214, 100, window, false},   {37, 23, 100, 8, window, false},  {37, 23, 100, 179, window, false},
-      {40, 255, 280, 0, tall, true},       {64, 64, 129, 100, page2, true},  {37, 23, 102, 0, last_page, true},
-      {37, 23, 102, 50, last_page, false}, {37, 23, 100, 50, wide, false},   {37, 23, -5, 10, beyond, false},
-      {37, 23, 5, 10, beyond, true},       {37, 23, 102, 50, cached, true},  {37, 23, 100, 300, screen, false},
+      {37, 23, 100, 50, screen, true},
+      {37, 23, 101, 50, screen, true},
+      {37, 23, 102, 50, screen, true},
+      {37, 23, 103, 50, screen, true},
+      {2, 2, 0, 0, screen, true},
+      {2, 2, 318, 238, screen, true},
+      {3, 7, 317, 233, screen, true},
+      {37, 23, 283, 217, screen, true},
+      {37, 23, 284, 100, screen, false},
+      {37, 23, 100, 218, screen, false},
+      {37, 23, -1, 5, screen, false},
+      {37, 23, 5, -1, screen, false},
+      {37, 23, 17, 9, window, true},
+      {37, 23, 16, 9, window, false},
+      {37, 23, 213, 178, window, true},
+      {37, 23, 214, 100, window, false},
+      {37, 23, 100, 8, window, false},
+      {37, 23, 100, 179, window, false},
+      {40, 255, 280, 0, tall, true},
+      {64, 64, 129, 100, page2, true},
+      {37, 23, 102, 0, last_page, true},
+      {37, 23, 102, 50, last_page, false},
+      {37, 23, 100, 50, wide, false},
+      {37, 23, -5, 10, beyond, false},
+      {37, 23, 5, 10, beyond, true},
+      {37, 23, 102, 50, cached, true},
+      {37, 23, 100, 300, screen, false},
+      {37, 23, 100, 0, to_the_end, true},
+      {37, 23, 100, 0, past_the_end, false},
   };
   for (unsigned seed = 0; seed < 10; ++seed) {
     srand(200 + seed);
@@ -180,7 +203,6 @@ TEST(Compiled, DrawsWhatTheStripsDraw) {
     rows.push_back({w, h, rand() % (322 - int(w)) - 1, rand() % (242 - int(h)) - 1, seed % 2 ? screen : page2, true});
   }
   DosLibrary dos, assembly(DRAWER_COM);
-  const Bytes poisoned = {8, 0, 8, 0, 8, 0, 8, 0, 0xCC};
   for (size_t i = 0; i < rows.size(); ++i) {
     auto [w, h, x, y, target, compiled] = rows[i];
     SCOPED_TRACE("row " + std::to_string(i));
@@ -188,6 +210,9 @@ TEST(Compiled, DrawsWhatTheStripsDraw) {
     Sprite s = open_sprite(random_runs(w, h, unsigned(i)), w, h);
     Bytes code(kob_compiled_size(&s.sprite));
     ASSERT_TRUE(kob_compile(&s.sprite, code.data(), code.size()));
+    // The header as written, every driver and body INT3.
+    Bytes poisoned = code;
+    std::fill(poisoned.begin() + KOB_COMPILED_HEADER_SIZE, poisoned.end(), 0xCC);
     uint16_t ux = static_cast<uint16_t>(x), uy = static_cast<uint16_t>(y);
     Drawn strips;
     for (DosLibrary* library : {&dos, &assembly}) {
