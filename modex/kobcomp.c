@@ -33,6 +33,12 @@ static void decode(const unsigned char *record, unsigned height, unsigned *pixel
   while (row < height) pixels[row++] = TRANSPARENT;
 }
 
+/* A 16-bit value, low byte first. */
+static void put_word(unsigned char *at, unsigned word) {
+  at[0] = (unsigned char)(word & 0xFF);
+  at[1] = (unsigned char)((word >> 8) & 0xFF);
+}
+
 /* Counts the bytes of the code and, when `next` is not null, writes them
  * there. */
 struct emitter {
@@ -58,8 +64,8 @@ static void emit_store(struct emitter *out, unsigned displacement, unsigned low,
     store[n++] = (unsigned char)displacement;
   } else {
     store[n++] = AT_DI_DISP16;
-    store[n++] = (unsigned char)(displacement & 0xFF);
-    store[n++] = (unsigned char)(displacement >> 8);
+    put_word(store + n, displacement);
+    n += 2;
   }
   store[n++] = (unsigned char)low;
   if (high != TRANSPARENT) store[n++] = (unsigned char)high;
@@ -90,11 +96,6 @@ static void emit_body(struct emitter *out, const struct kob_sprite *sprite, unsi
     neighbour = decoded;
   }
   emit(out, ret, 1);
-}
-
-static void put_word(unsigned char *at, unsigned word) {
-  at[0] = (unsigned char)(word & 0xFF);
-  at[1] = (unsigned char)((word >> 8) & 0xFF);
 }
 
 /* Where the parts of the code start: the bodies of the classes the sprite
@@ -140,8 +141,8 @@ static void emit_driver(struct emitter *out, const struct layout *layout, unsign
     if (shift + class == KOB_COMPILED_CLASSES) step[n++] = INC_DI;
     call = (unsigned)((layout->body[class] - (out->size + n + CALL_SIZE)) & 0xFFFF);
     step[n++] = CALL;
-    step[n++] = (unsigned char)(call & 0xFF);
-    step[n++] = (unsigned char)(call >> 8);
+    put_word(step + n, call);
+    n += 2;
     emit(out, step, n);
   }
   emit(out, retf, 1);
