@@ -372,7 +372,12 @@ whole_strip_end:
         jmp plane_done
 
 ; A record of no pixels: what was loaded as its pixels is the next record.
+; Most often it is the rows below a column's last pixels, and the strip ends.
 skip_only:
+        cmp al, KOB_END
+        jne .next
+        jmp [whole_entry + 2 * KOB_END]
+.next:
         NEXT_LOADED
 
 ; Columns cut by the rectangle. cx: the row below the last record passed,
