@@ -67,6 +67,7 @@ def viewer_seeds():
         'bad-switch': b'/B:256 /q A\n' + files,
         'short-switch': b'A / /P /D: /B:\n' + files,
         'eight': b'A@1,1 B@2,2 A@-9,-9 B@-1,-1 A@300,200 B A@5,100 B@6,6\n' + files,
+        'compiled-mirrored': b'/C /R:2 A@10,10 A@-3,7,H B@318,238,h A@100,100 /r:1000 /c\n' + files,
     }
 
 

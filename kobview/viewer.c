@@ -253,16 +253,21 @@ int load_sprites(kob_size *arena, unsigned words) {
  * x + width - 1 - c. */
 static int stream_sprite(struct kob_target *target, const struct view_sprite *sprite) {
   const struct kob_sprite *shape = &sprite->sprite;
-  unsigned plane, column;
+  long first = (long)sprite->x, end = (long)sprite->x + (long)shape->width, screen_x;
+  unsigned plane, at, column, size;
   int ok = 1;
   int file = view_open(sprite->path);
   if (file < 0) return 0;
+  if (first < (long)target->left) first = target->left;
+  if (first < 0) first = 0;
+  if (end > (long)target->right) end = target->right;
   for (plane = 0; plane < 4 && ok; ++plane) {
-    for (column = 0; column < shape->width && ok; ++column) {
-      unsigned at = sprite->mirrored ? shape->width - 1 - column : column;
-      long screen_x = (long)sprite->x + (long)at;
-      unsigned size = (unsigned)(shape->strip[column + 1] - shape->strip[column]);
-      if (screen_x < target->left || screen_x >= target->right || (unsigned)(screen_x & 3) != plane) continue;
+    /* the plane's first column on screen, then every fourth */
+    screen_x = first + (long)((plane + 4 - (unsigned)(first & 3)) & 3);
+    for (; screen_x < end && ok; screen_x += 4) {
+      at = (unsigned)(screen_x - (long)sprite->x);
+      column = sprite->mirrored ? shape->width - 1 - at : at;
+      size = (unsigned)(shape->strip[column + 1] - shape->strip[column]);
       ok = view_read(file, shape->strip[column], window, size) == (int)size;
       if (ok) kob_draw_strip(target, window, shape->height, (int)screen_x, sprite->y);
     }

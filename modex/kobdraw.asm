@@ -26,9 +26,11 @@
 ;
 ; Columns go in plane order: the columns of one plane are 4 apart in the
 ; sprite and 1 byte apart on the screen. A column whose rows are all inside
-; the clip rectangle takes the sequences above; when the rectangle cuts rows
-; off, each record is first clipped to the window and the same sequences,
-; copied with another ending, store its visible part.
+; the clip rectangle takes the sequences above. When the rectangle cuts rows
+; off above only, the records above it are passed by their counts, the first
+; that reaches it is drawn from its first row inside, and the column goes on
+; as a whole one. When it cuts rows off below, every record is clipped to the
+; window and a copy of the sequences with another ending stores its part.
 
 bits 16
 cpu 386
@@ -372,7 +374,12 @@ whole_strip_end:
         jmp plane_done
 
 ; A record of no pixels: what was loaded as its pixels is the next record.
+; Most often it is the rows below a column's last pixels, and the strip ends.
 skip_only:
+        cmp al, KOB_END
+        jne .next
+        jmp [whole_entry + 2 * KOB_END]
+.next:
         NEXT_LOADED
 
 ; Columns cut by the rectangle. cx: the row below the last record passed,
@@ -729,6 +736,5 @@ above: resw 1              ; minus first_row
 row0: resw 1               ; the video byte of the sprite's row 0, column 0
 step: resw 1               ; from a column's strip entry to the next's
 columns: resw 1            ; columns left in the plane
-column_loop: resw 1        ; whole_column or clipped_column
-top: resw 1                ; the clipped record's top row
+column_loop: resw 1        ; whole_column, top_cut_column or clipped_column
 resume: resw 1             ; the record after the clipped one
