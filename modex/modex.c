@@ -6,27 +6,8 @@
 #include "modex.h"
 
 #include "modexseam.h"
+#include "vgaregs.h"
 
-/* VGA ports: the index/data pairs take the register's index at the first
- * port and its value at the next. */
-#define SEQUENCER 0x3C4   /* index 0: reset, 2: map mask, 4: memory mode */
-#define MISC_OUTPUT 0x3C2 /* write; clock and sync polarity */
-#define GRAPHICS 0x3CE    /* index 4: read map select, 5: graphics mode */
-#define CRTC 0x3D4
-#define INPUT_STATUS 0x3DA
-#define DAC_READ_INDEX 0x3C7
-#define DAC_WRITE_INDEX 0x3C8
-#define DAC_DATA 0x3C9
-
-#define MAP_MASK 2
-#define MEMORY_MODE 4
-#define READ_MAP_SELECT 4
-#define GRAPHICS_MODE 5
-#define WRITE_MODE_BITS 3 /* of the graphics mode register */
-#define START_HIGH 0x0C
-#define START_LOW 0x0D
-#define VERTICAL_RETRACE_END 0x11 /* bit 7 write-protects CRTC registers 0-7 */
-#define VERTICAL_RETRACE 8        /* input status bit */
 #define ALL_PLANES 0x0F
 
 #define MODE_13H 0x13
@@ -42,18 +23,18 @@ static unsigned read_register(unsigned port, unsigned index) {
   return MODEX_IN(port + 1);
 }
 
-static void select_all_planes(void) { write_register(SEQUENCER, MAP_MASK, ALL_PLANES); }
+static void select_all_planes(void) { write_register(VGA_SEQUENCER, VGA_MAP_MASK, ALL_PLANES); }
 
 static void set_write_mode(unsigned mode) {
-  unsigned graphics_mode = read_register(GRAPHICS, GRAPHICS_MODE);
-  write_register(GRAPHICS, GRAPHICS_MODE, (graphics_mode & ~WRITE_MODE_BITS) | mode);
+  unsigned graphics_mode = read_register(VGA_GRAPHICS, VGA_GRAPHICS_MODE);
+  write_register(VGA_GRAPHICS, VGA_GRAPHICS_MODE, (graphics_mode & ~VGA_WRITE_MODE_BITS) | mode);
 }
 
 /* Mode 13h's 400 lines at 70 Hz become 480 at 60 Hz, each row shown twice:
  * vertical total 525, retrace at 490-491, display end 479; doubleword mode
  * off, byte mode on. */
 static const unsigned char crtc_240_lines[][2] = {
-    {0x06, 0x0D}, /* vertical total */
+    {0x06, 0x0B}, /* vertical total: 525 lines, 2 more than its value */
     {0x07, 0x3E}, /* overflow */
     {0x09, 0x41}, /* maximum scan line: two per row */
     {0x10, 0xEA}, /* vertical retrace start */
@@ -68,16 +49,16 @@ static const unsigned char crtc_240_lines[][2] = {
 void modex_enter(void) {
   unsigned i;
   MODEX_SET_MODE(MODE_13H);
-  write_register(SEQUENCER, MEMORY_MODE, 0x06); /* chain 4 and odd/even off */
-  write_register(SEQUENCER, 0, 0x01);           /* synchronous reset while the clock changes */
-  MODEX_OUT(MISC_OUTPUT, 0xE3);                 /* 25 MHz dot clock, 480-line sync polarity */
-  write_register(SEQUENCER, 0, 0x03);
-  write_register(CRTC, VERTICAL_RETRACE_END, read_register(CRTC, VERTICAL_RETRACE_END) & 0x7F);
+  write_register(VGA_SEQUENCER, VGA_MEMORY_MODE, 0x06); /* chain 4 and odd/even off */
+  write_register(VGA_SEQUENCER, VGA_RESET, 0x01);       /* synchronous reset while the clock changes */
+  MODEX_OUT(VGA_MISC_OUTPUT, 0xE3);                     /* 25 MHz dot clock, 480-line sync polarity */
+  write_register(VGA_SEQUENCER, VGA_RESET, 0x03);
+  write_register(VGA_CRTC, VGA_VERTICAL_RETRACE_END, read_register(VGA_CRTC, VGA_VERTICAL_RETRACE_END) & 0x7F);
   for (i = 0; i < sizeof crtc_240_lines / sizeof crtc_240_lines[0]; ++i) {
-    write_register(CRTC, crtc_240_lines[i][0], crtc_240_lines[i][1]);
+    write_register(VGA_CRTC, crtc_240_lines[i][0], crtc_240_lines[i][1]);
   }
-  write_register(CRTC, START_HIGH, 0);
-  write_register(CRTC, START_LOW, 0);
+  write_register(VGA_CRTC, VGA_START_HIGH, 0);
+  write_register(VGA_CRTC, VGA_START_LOW, 0);
   /* The BIOS cleared only what mode 13h addresses; all four pages, twice
    * half a plane, since a 16-bit count stops short of 65,536. */
   modex_fill(0, 0x8000, 0);
@@ -86,7 +67,7 @@ void modex_enter(void) {
 
 void modex_leave(void) { MODEX_SET_MODE(MODE_TEXT); }
 
-static int in_retrace(void) { return (MODEX_IN(INPUT_STATUS) & VERTICAL_RETRACE) != 0; }
+static int in_retrace(void) { return (MODEX_IN(VGA_INPUT_STATUS) & VGA_VERTICAL_RETRACE) != 0; }
 
 void modex_wait_retrace(void) {
   while (in_retrace()) continue;
@@ -97,21 +78,21 @@ void modex_wait_retrace(void) {
  * while the display is active means both bytes go in together. */
 void modex_show(unsigned offset) {
   while (in_retrace()) continue;
-  write_register(CRTC, START_HIGH, offset >> 8);
-  write_register(CRTC, START_LOW, offset & 0xFF);
+  write_register(VGA_CRTC, VGA_START_HIGH, offset >> 8);
+  write_register(VGA_CRTC, VGA_START_LOW, offset & 0xFF);
   while (!in_retrace()) continue;
 }
 
 void modex_set_palette(const unsigned char *rgb, unsigned first, unsigned count) {
   unsigned i;
-  MODEX_OUT(DAC_WRITE_INDEX, first);
-  for (i = 0; i < 3 * count; ++i) MODEX_OUT(DAC_DATA, (unsigned)(rgb[i] >> 2));
+  MODEX_OUT(VGA_DAC_WRITE_INDEX, first);
+  for (i = 0; i < 3 * count; ++i) MODEX_OUT(VGA_DAC_DATA, (unsigned)(rgb[i] >> 2));
 }
 
 void modex_get_palette(unsigned char *rgb, unsigned first, unsigned count) {
   unsigned i;
-  MODEX_OUT(DAC_READ_INDEX, first);
-  for (i = 0; i < 3 * count; ++i) rgb[i] = (unsigned char)(MODEX_IN(DAC_DATA) << 2);
+  MODEX_OUT(VGA_DAC_READ_INDEX, first);
+  for (i = 0; i < 3 * count; ++i) rgb[i] = (unsigned char)(MODEX_IN(VGA_DAC_DATA) << 2);
 }
 
 void modex_fill(unsigned offset, unsigned count, unsigned colour) {
@@ -132,7 +113,7 @@ void modex_read_row(unsigned offset, unsigned y, unsigned char *pixels) {
   unsigned plane, x;
   unsigned row = offset + y * MODEX_PITCH;
   for (plane = 0; plane < 4; ++plane) {
-    write_register(GRAPHICS, READ_MAP_SELECT, plane);
+    write_register(VGA_GRAPHICS, VGA_READ_MAP_SELECT, plane);
     for (x = plane; x < MODEX_WIDTH; x += 4) pixels[x] = (unsigned char)MODEX_LOAD(row + x / 4);
   }
 }

@@ -3,22 +3,11 @@
 
 #include <string.h>
 
+#include "vgaregs.h"
+
 struct vga_model vga;
 
-#define SEQUENCER 0x3C4
-#define MISC_OUTPUT 0x3C2
-#define GRAPHICS 0x3CE
-#define CRTC 0x3D4
-#define INPUT_STATUS 0x3DA
-#define DAC_READ_INDEX 0x3C7
-#define DAC_WRITE_INDEX 0x3C8
-#define DAC_DATA 0x3C9
-#define MAP_MASK 2
-#define READ_MAP_SELECT 4
-#define GRAPHICS_MODE 5
-#define START_HIGH 0x0C
-#define START_LOW 0x0D
-#define STATUS_RETRACE 0x09 /* vertical retrace, display disabled */
+#define STATUS_RETRACE (VGA_VERTICAL_RETRACE | VGA_DISPLAY_DISABLED)
 
 /* The registers the BIOS loads for each mode the library sets. */
 struct vga_mode {
@@ -51,7 +40,7 @@ void vga_model_reset(unsigned colour) {
 
 void vga_model_select(unsigned mask) {
   vga.mask = mask & 0x0F;
-  vga.sequencer[MAP_MASK] = (unsigned char)vga.mask;
+  vga.sequencer[VGA_MAP_MASK] = (unsigned char)vga.mask;
   ++vga.selects;
 }
 
@@ -61,7 +50,7 @@ void vga_model_select(unsigned mask) {
 static void put(unsigned long offset, unsigned value) {
   unsigned p;
   unsigned long at = offset % VGA_PLANE_SIZE;
-  int latches = (vga.graphics[GRAPHICS_MODE] & 3) == 1;
+  int latches = (vga.graphics[VGA_GRAPHICS_MODE] & 3) == 1;
   for (p = 0; p < VGA_PLANES; ++p) {
     if (vga.mask & (1u << p)) {
       if (vga.written[p][at]) ++vga.overwrites;
@@ -80,7 +69,7 @@ static int in_retrace(unsigned long reads) { return reads % VGA_FRAME_READS >= V
 
 static void write_crtc(unsigned value) {
   if (vga.crtc_index >= VGA_CRTC_REGISTERS) return;
-  if ((vga.crtc_index == START_HIGH || vga.crtc_index == START_LOW) && vga.status_reads > 0 &&
+  if ((vga.crtc_index == VGA_START_HIGH || vga.crtc_index == VGA_START_LOW) && vga.status_reads > 0 &&
       in_retrace(vga.status_reads - 1)) {
     ++vga.late_starts;
   }
@@ -89,21 +78,21 @@ static void write_crtc(unsigned value) {
 
 void vga_model_out(unsigned port, unsigned value) {
   value &= 0xFF;
-  if (port == SEQUENCER) vga.sequencer_index = value;
-  if (port == SEQUENCER + 1 && vga.sequencer_index < VGA_SEQUENCER_REGISTERS) {
+  if (port == VGA_SEQUENCER) vga.sequencer_index = value;
+  if (port == VGA_SEQUENCER + 1 && vga.sequencer_index < VGA_SEQUENCER_REGISTERS) {
     vga.sequencer[vga.sequencer_index] = (unsigned char)value;
-    if (vga.sequencer_index == MAP_MASK) vga.mask = value & 0x0F;
+    if (vga.sequencer_index == VGA_MAP_MASK) vga.mask = value & 0x0F;
   }
-  if (port == GRAPHICS) vga.graphics_index = value;
-  if (port == GRAPHICS + 1 && vga.graphics_index < VGA_GRAPHICS_REGISTERS) {
+  if (port == VGA_GRAPHICS) vga.graphics_index = value;
+  if (port == VGA_GRAPHICS + 1 && vga.graphics_index < VGA_GRAPHICS_REGISTERS) {
     vga.graphics[vga.graphics_index] = (unsigned char)value;
   }
-  if (port == CRTC) vga.crtc_index = value;
-  if (port == CRTC + 1) write_crtc(value);
-  if (port == MISC_OUTPUT) vga.misc_output = (unsigned char)value;
-  if (port == DAC_WRITE_INDEX) vga.dac_write = value * 3;
-  if (port == DAC_READ_INDEX) vga.dac_read = value * 3;
-  if (port == DAC_DATA) {
+  if (port == VGA_CRTC) vga.crtc_index = value;
+  if (port == VGA_CRTC + 1) write_crtc(value);
+  if (port == VGA_MISC_OUTPUT) vga.misc_output = (unsigned char)value;
+  if (port == VGA_DAC_WRITE_INDEX) vga.dac_write = value * 3;
+  if (port == VGA_DAC_READ_INDEX) vga.dac_read = value * 3;
+  if (port == VGA_DAC_DATA) {
     vga.dac[vga.dac_write / 3][vga.dac_write % 3] = (unsigned char)(value & 0x3F);
     vga.dac_write = (vga.dac_write + 1) % (VGA_COLOURS * 3);
   }
@@ -116,7 +105,7 @@ static unsigned read_status(void) {
   if (!in_retrace(now)) return 0;
   if (now % VGA_FRAME_READS == VGA_DISPLAY_READS) {
     ++vga.retraces;
-    vga.shown = (unsigned)vga.crtc[START_HIGH] << 8 | vga.crtc[START_LOW];
+    vga.shown = (unsigned)vga.crtc[VGA_START_HIGH] << 8 | vga.crtc[VGA_START_LOW];
   }
   return STATUS_RETRACE;
 }
@@ -128,13 +117,13 @@ static unsigned read_dac(void) {
 }
 
 unsigned vga_model_in(unsigned port) {
-  if (port == SEQUENCER + 1 && vga.sequencer_index < VGA_SEQUENCER_REGISTERS) {
+  if (port == VGA_SEQUENCER + 1 && vga.sequencer_index < VGA_SEQUENCER_REGISTERS) {
     return vga.sequencer[vga.sequencer_index];
   }
-  if (port == GRAPHICS + 1 && vga.graphics_index < VGA_GRAPHICS_REGISTERS) return vga.graphics[vga.graphics_index];
-  if (port == CRTC + 1 && vga.crtc_index < VGA_CRTC_REGISTERS) return vga.crtc[vga.crtc_index];
-  if (port == INPUT_STATUS) return read_status();
-  if (port == DAC_DATA) return read_dac();
+  if (port == VGA_GRAPHICS + 1 && vga.graphics_index < VGA_GRAPHICS_REGISTERS) return vga.graphics[vga.graphics_index];
+  if (port == VGA_CRTC + 1 && vga.crtc_index < VGA_CRTC_REGISTERS) return vga.crtc[vga.crtc_index];
+  if (port == VGA_INPUT_STATUS) return read_status();
+  if (port == VGA_DAC_DATA) return read_dac();
   return 0xFF;
 }
 
@@ -147,7 +136,7 @@ void vga_model_set_mode(unsigned mode) {
     memcpy(vga.sequencer, modes[i].sequencer, sizeof vga.sequencer);
     memcpy(vga.graphics, modes[i].graphics, sizeof vga.graphics);
     memcpy(vga.crtc, modes[i].crtc, sizeof vga.crtc);
-    vga.mask = vga.sequencer[MAP_MASK];
+    vga.mask = vga.sequencer[VGA_MAP_MASK];
   }
 }
 
@@ -155,7 +144,7 @@ unsigned vga_model_load(unsigned offset) {
   unsigned p;
   unsigned long at = (unsigned long)offset % VGA_PLANE_SIZE;
   for (p = 0; p < VGA_PLANES; ++p) vga.latch[p] = vga.plane[p][at];
-  return vga.plane[vga.graphics[READ_MAP_SELECT] & 3][at];
+  return vga.plane[vga.graphics[VGA_READ_MAP_SELECT] & 3][at];
 }
 
 void vga_model_fill(unsigned offset, unsigned count, unsigned value) {

@@ -50,7 +50,9 @@ TEST(ModexScreen, EntersMode320x240At60Hz) {
     double refresh = dot_clock / dots_per_line / vertical_total;
     EXPECT_EQ(std::make_tuple(vga.mode, display_lines, lines_per_row, width, crtc[0x13] * 2),
               std::make_tuple(0x13u, 480u, 2u, unsigned{MODEX_WIDTH}, MODEX_PITCH));
-    EXPECT_NEAR(refresh, 60.0, 0.5);
+    // The VGA's own 480-line timing: 525 lines of 800 dots.
+    EXPECT_EQ(std::make_tuple(vertical_total, dots_per_line), std::make_tuple(525u, 800u));
+    EXPECT_NEAR(refresh, 59.94, 0.01);
     // Unchained and addressed byte by byte, the CRTC registers locked again.
     EXPECT_EQ(vga.sequencer[4] & 0x08, 0);
     EXPECT_EQ(vga.crtc[0x14] & 0x40, 0);
