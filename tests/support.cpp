@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "pcx/pcx.h"
 
@@ -68,6 +69,12 @@ Bytes read_bytes(const std::string& path) {
 bool file_exists(const std::string& path) {
   struct stat status;
   return stat(path.c_str(), &status) == 0;
+}
+
+std::set<std::string> files_in(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
+  return names;
 }
 
 Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }

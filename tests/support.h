@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ std::string scratch_path(const std::string& name);
 void write_bytes(const std::string& path, const Bytes& bytes);
 Bytes read_bytes(const std::string& path);
 bool file_exists(const std::string& path);
+// The names in a directory, hidden ones included.
+std::set<std::string> files_in(const std::string& dir);
 Bytes bytes_of(const std::string& text);
 Bytes repeat(size_t count, uint8_t value);
 Bytes join(std::initializer_list<Bytes> parts);

@@ -214,13 +214,6 @@ TEST(Png, WithoutLibspng) {
   }
 }
 
-// The names in a directory.
-std::set<std::string> files_in(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
-  return names;
-}
-
 // Seeded pixels, half transparent, with cell 0 left empty.
 TEST(Sheet, CellsAreTheSpritesOfTheirCutOutImages) {
   const std::vector<std::tuple<bool, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, Args>> rows = {
