@@ -266,6 +266,34 @@ TEST(Faults, OutputModes) {
   }
 }
 
+// A signal that ends the run while an output is complete but not yet in
+// place: the temporary file goes, whatever was there before stays.
+TEST(Faults, SignalsLeaveNoTemporaryFile) {
+  const std::string dir = scratch_path("signals");
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  const Bytes earlier = bytes_of("an earlier sprite");
+  write_bytes(dir + "/old.kob", earlier);
+  const std::set<std::string> before = files_in(dir);
+  setenv("LD_PRELOAD", INTERRUPT_AT_RENAME, 1);
+  setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);  // the shim comes first
+  for (int ending : {SIGINT, SIGTERM, SIGHUP}) {
+    // The first rename ends the run: the sprite's, the palette's, a cell's.
+    for (const std::string outputs : {"-o old.kob", "-o new.kob", "-o old.kob -p new.pal", "-o c%d.kob -grid 24x20"}) {
+      setenv("INTERRUPT_SIGNAL", std::to_string(ending).c_str(), 1);
+      std::vector<std::string> args = {"-i", example};
+      std::istringstream words(outputs);
+      for (std::string arg; words >> arg;) args.push_back(arg.find('.') == std::string::npos ? arg : dir + "/" + arg);
+      ToolRun run = run_tool(args);
+      EXPECT_EQ(run.signal, ending) << outputs << run.err;
+      EXPECT_EQ(files_in(dir), before) << ending << " " << outputs;
+      EXPECT_EQ(read_bytes(dir + "/old.kob"), earlier);
+    }
+  }
+  unsetenv("LD_PRELOAD");
+  unsetenv("ASAN_OPTIONS");
+  unsetenv("INTERRUPT_SIGNAL");
+}
+
 // Every run starts from the same files: the example image (in.pcx) with a
 // symlink and a hard link to it (link.pcx, hard.pcx); an earlier sprite
 // (old.kob, other bytes than any run writes) with a symlink and a hard link
