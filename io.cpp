@@ -324,9 +324,7 @@ bool read_exactly(int fd, uint8_t* into, uint32_t size) {
   return true;
 }
 
-// Reads the start of the open file into a heap buffer, as load_file says.
-static uint8_t* load_open_file(int fd, const char* path, const char* what, uint32_t limit, uint32_t* size,
-                               off_t* length) {
+uint8_t* load_open_file(int fd, const char* path, const char* what, uint32_t limit, uint32_t* size, off_t* length) {
   *length = input_length(fd);
   if (*length < 0) {
     fail("Cannot read %s file '%s'\n", what, path);

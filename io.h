@@ -81,3 +81,7 @@ bool write_file(const char* path, const void* data, size_t size);
 // `length` to the file's whole length. Reports "Cannot open <what> file",
 // "Cannot read <what> file" or a failed allocation and returns null.
 uint8_t* load_file(const char* path, const char* what, uint32_t limit, uint32_t* size, off_t* length);
+
+// load_file's reading half, for a reader that opened the file and looked at
+// its length itself; the descriptor stays open.
+uint8_t* load_open_file(int fd, const char* path, const char* what, uint32_t limit, uint32_t* size, off_t* length);

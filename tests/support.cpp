@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -142,6 +143,8 @@ ToolRun run_tool(const std::vector<std::string>& args, const RunOptions& options
   argv.push_back(nullptr);
   int out_pipe[2], err_pipe[2];
   ToolRun run;
+  timespec start, end;
+  clock_gettime(CLOCK_MONOTONIC, &start);
   if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return run;
   pid_t pid = fork();
   if (pid == 0) exec_tool(argv, options, out_pipe[1], err_pipe[1]);
@@ -153,7 +156,11 @@ ToolRun run_tool(const std::vector<std::string>& args, const RunOptions& options
     kill(pid, SIGKILL);
   }
   int status;
-  waitpid(pid, &status, 0);
+  rusage usage;
+  wait4(pid, &status, 0, &usage);
+  clock_gettime(CLOCK_MONOTONIC, &end);
+  run.seconds = static_cast<double>(end.tv_sec - start.tv_sec) + static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9;
+  run.peak_kib = usage.ru_maxrss;
   if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
   return run;

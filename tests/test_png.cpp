@@ -189,6 +189,76 @@ TEST(Png, RefusedAndDamaged) {
   unlink(in.c_str());
 }
 
+// A zlib stream of `mib` MiB of zeros in about a thousandth of that: the
+// deflate block of one MiB after a full flush, which leaves it nothing
+// earlier to refer to, repeated; then an empty final block and the Adler-32
+// of the zeros (a stays 1, b counts the bytes).
+Bytes zlib_bomb(uint32_t mib) {
+  const Bytes zeros(1 << 20, 0);
+  z_stream z = {};
+  deflateInit(&z, Z_BEST_COMPRESSION);
+  auto squeeze = [&] {
+    Bytes out(deflateBound(&z, zeros.size()));
+    z.next_in = const_cast<Bytef*>(zeros.data());
+    z.avail_in = uInt(zeros.size());
+    z.next_out = out.data();
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FULL_FLUSH);
+    out.resize(out.size() - z.avail_out);
+    return out;
+  };
+  Bytes stream = squeeze(), block = squeeze();
+  deflateEnd(&z);
+  for (uint32_t i = 2; i < mib; ++i) stream.insert(stream.end(), block.begin(), block.end());
+  const uint64_t length = uint64_t{mib} << 20;
+  return join({stream, block, {0x03, 0x00}, be32(length % 65521 << 16 | 1)});
+}
+
+// Compressed ancillary chunks that inflate to 1000 MiB, before or after the
+// image, and a 4 GiB file: each answered within a second and 64 MiB, by the
+// sprite of the image without them or by one line and no files.
+TEST(Png, DecompressionBombs) {
+  const Bytes bomb = zlib_bomb(1000);
+  ASSERT_LT(bomb.size(), 1200000u);
+  const Bytes z = {0};  // a keyword's end, compression method 0 (zlib)
+  const Bytes ztxt = png_chunk("zTXt", join({bytes_of("Comment"), z, z, bomb}));
+  const Bytes itxt = png_chunk("iTXt", join({bytes_of("Comment"), z, {1}, z, z, z, bomb}));
+  const Bytes iccp = png_chunk("iCCP", join({bytes_of("Profile"), z, z, bomb}));
+  const Bytes private_chunk = png_chunk("zbOm", bomb);
+  Bytes bad_crc = ztxt;
+  bad_crc.back() ^= 1;
+  const std::string in = scratch_path("bomb.png"), out = scratch_path("bomb.kob"), pal = scratch_path("bomb.pal");
+  const std::string plain = scratch_path("plain.kob");
+  write_bytes(in, build_png({}));
+  ASSERT_EQ(run_tool({"-i", in, "-o", plain}).status, 0);
+  const std::string sparse = "4 GiB";
+  const std::vector<std::pair<Bytes, std::string>> rows = {
+      {build_png({.before_idat = ztxt}), ""},
+      {build_png({.after_idat = ztxt}), ""},
+      {build_png({.before_idat = itxt}), ""},
+      {build_png({.before_idat = iccp}), ""},
+      {build_png({.after_idat = private_chunk}), ""},
+      {build_png({.before_idat = bad_crc}), "Damaged PNG '" + in + "': an ancillary chunk's CRC does not match\n"},
+      {bytes_of(sparse), "PNG '" + in + "' is larger than the 256 MiB this reader takes\n"},
+  };
+  for (const auto& [file, err] : rows) {
+    SCOPED_TRACE(&file - &rows[0].first);
+    unlink(out.c_str());
+    unlink(pal.c_str());
+    const bool huge = file == bytes_of(sparse);
+    write_bytes(in, huge ? build_png({.before_idat = ztxt}) : file);
+    ASSERT_EQ(huge ? truncate(in.c_str(), off_t{4} << 30) : 0, 0);
+    ToolRun run = run_tool({"-i", in, "-o", out, "-p", pal});
+    EXPECT_EQ(run.err, err);
+    EXPECT_EQ(run.status, err.empty() ? 0 : 1);
+    EXPECT_LT(run.seconds, 1.0);
+    EXPECT_LT(run.peak_kib, 64 * 1024);
+    EXPECT_EQ(file_exists(pal), err.empty());
+    EXPECT_EQ(read_bytes(out), err.empty() ? read_bytes(plain) : Bytes{});
+  }
+  unlink(in.c_str());
+}
+
 // Without a usable libspng a PNG gets one line naming it; a PCX never needs it.
 TEST(Png, WithoutLibspng) {
   std::string dir = scratch_path("no-libspng"), png = dir + "/image.png", out = dir + "/image.kob";
