@@ -71,5 +71,8 @@ bool load_pcx(const Bytes& file);
 // Frees what the stages hold, so each test starts clean.
 void release_image();
 
+// Whether the tools were built with a PNG decoder (libspng's header found).
+constexpr bool png_decoder_built = PNG_DECODER;
+
 // The expected usage text, byte for byte.
 extern const char* const usage_text;

@@ -405,6 +405,7 @@ TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
       {K, "-i k.kob -o k.pal -p k.pal", -1, same("k.pal", "k.pal"), {{"k.pal", &palette}}},
   };
   for (const Row& row : rows) {
+    if (row.args.find(".png") != std::string::npos && !png_decoder_built) continue;
     arrange();
     RunOptions options;
     options.exe = row.exe;
