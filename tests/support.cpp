@@ -26,7 +26,9 @@ const char* const usage_text =
     "  -o <filename>                Write KOB sprite to file\n"
     "  -i <filename>                Read image from PCX file\n"
     "  -tc <index>                  Specify transparency color\n"
-    "  -p <filename>                Write PCX palette to file\n";
+    "  -p <filename>                Write PCX palette to file\n"
+    "  -i <filename>                May also be an indexed-colour PNG\n"
+    "  -grid <width>x<height>       Sprite sheet: one sprite per cell, -o with %d\n";
 
 const std::string& scratch_dir() {
   static const std::string dir = [] {
