@@ -239,6 +239,25 @@ TEST(Faults, OutputsThatCannotBeWritten) {
   }
 }
 
+// Devices are written where they stand: standard output, a pipe here, gets
+// the bytes; /dev/null takes them.
+TEST(Faults, DevicesWrittenInPlace) {
+  const Bytes sprite = read_bytes(std::string(TEST_DATA_DIR) + "/slime.kob");
+  const Bytes palette = read_bytes(std::string(TEST_DATA_DIR) + "/slime.pal");
+  const std::vector<std::pair<std::vector<std::string>, Bytes>> rows = {
+      {{"-o", "/dev/stdout"}, sprite},
+      {{"-o", "/dev/null", "-p", "/dev/stdout"}, palette},
+      {{"-o", "/dev/stdout", "-p", "/dev/stdout"}, join({palette, sprite})},
+  };
+  for (const auto& [outputs, bytes] : rows) {
+    std::vector<std::string> args = {"-i", example};
+    args.insert(args.end(), outputs.begin(), outputs.end());
+    ToolRun run = run_tool(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, std::string(bytes.begin(), bytes.end())) << outputs[1];
+  }
+}
+
 // A new output gets 0666 less the umask; a replaced one keeps its mode.
 TEST(Faults, OutputModes) {
   struct Row {
@@ -369,6 +388,7 @@ TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
       {P, "-i in.pcx -o new.kob -p new.pal", 512, cut("new.pal"), {{"new.pal", gone}, {"new.kob", gone}}},
       {P, "-i in.pcx -o old-link.kob", 1024, cut("old-link.kob"), {{"old.kob", &old}, {"in.pcx", &image}}},
       {K, "-i k.kob -o new.pcx -p k.pal", 1024, cut("new.pcx"), {{"new.pcx", gone}, {"k.kob", &sprite}}},
+      {K, "-i k.kob -o old.kob", 1024, cut("old.kob"), {{"old.kob", &old}, {"k.kob", &sprite}}},
       {P, "-i s.pcx -o c%d.kob -grid 64x32", 1024, cut("c1.kob"), {{"c0.kob", &empty_cell}, {"c1.kob", gone}}},
       {P, "-i s.pcx -o d%d.kob -grid 64x32", 1024, cut("d1.kob"), {{"d0.kob", &empty_cell}, {"d1.kob", &old}}},
       {P, "-i in.pcx -o /dev/full", -1, "Cannot write file '/dev/full', No space left on device\n", {}},
