@@ -16,15 +16,23 @@
 static const mode_t created_file_mode = 0666;
 // Symbolic links followed from an output's name to the file itself, at most.
 static const int max_symlink_hops = 40;
-// Where the temporary file of an output is made: beside the target, so that
-// renaming it over the target never crosses a file system.
-static const char temp_file_name[] = ".kob-XXXXXX";
+// The temporary file of an output is made beside the target, so that
+// renaming it over the target never crosses a file system, and named
+// .kob-<process>-<attempt>; O_EXCL makes it a new file of this run.
+static const char temp_file_prefix[] = ".kob-";
+static const unsigned max_temp_attempts = 100;
+static const size_t max_decimal_digits = 20;  // of any unsigned long
 
-// The temporary file being written, while there is one: the signal handler
-// removes it. The target it replaces when complete, null for an output
-// written in place (a device, a FIFO).
-static char* volatile temp_path;
-static char* target_path;
+// The temporary file being written and the target it replaces when
+// complete. temp_path points at temp_name while there is one, for the
+// signal handler; it is null for an output written in place (a device, a
+// FIFO).
+static char temp_name[PATH_MAX];
+static char target_name[PATH_MAX];
+static const char* volatile temp_path;
+
+// The signals that end a run which the tool cleans up after.
+static const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 bool fail(const char* format, ...) {
   va_list args;
@@ -51,57 +59,49 @@ static bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// A new heap string of `length` bytes of `text` and then `more`; null when
-// there is no memory.
-static char* joined(const char* text, size_t length, const char* more) {
-  size_t more_length = strlen(more);
-  char* all = static_cast<char*>(malloc(length + more_length + 1));
-  if (!all) return nullptr;
-  memcpy(all, text, length);
-  memcpy(all + length, more, more_length + 1);
-  return all;
-}
-
 // The length of the directory part of `path`, its last slash included; 0
 // when the name stands in the current directory.
 static size_t directory_length(const char* path) {
-  const char* slash = strrchr(path, '/');
-  return slash ? static_cast<size_t>(slash - path) + 1 : 0;
-}
-
-// The name a write to `path` lands on: symbolic links in the last component
-// followed, dangling ones included, to the name of the file itself. A heap
-// string; null when out of memory or, with errno ELOOP, when the links go
-// round in circles.
-static char* final_name(const char* path) {
-  char* name = strdup(path);
-  for (int hop = 0; name && hop < max_symlink_hops; ++hop) {
-    char target[PATH_MAX + 1];
-    ssize_t length = readlink(name, target, PATH_MAX);
-    if (length <= 0) return name;  // not a link (or unreadable): this is the file
-    target[length] = '\0';
-    char* next = target[0] == '/' ? strdup(target) : joined(name, directory_length(name), target);
-    free(name);
-    name = next;
+  size_t length = 0;
+  for (size_t i = 0; path[i] != '\0'; ++i) {
+    if (path[i] == '/') length = i + 1;
   }
-  free(name);
+  return length;
+}
+
+// Puts `length` bytes of `text` at `at` within the path buffer `path`,
+// ending it there; false, with errno ENAMETOOLONG, when it does not fit.
+static bool put_path(char* path, size_t at, const char* text, size_t length) {
+  if (at + length >= PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  memcpy(path + at, text, length);
+  path[at + length] = '\0';
+  return true;
+}
+
+// Sets `name` to the name a write to `path` lands on: symbolic links in the
+// last component followed, dangling ones included, to the name of the file
+// itself. False with errno set when the name is too long or the links go
+// round in circles.
+static bool final_name(const char* path, char* name) {
+  if (!put_path(name, 0, path, strlen(path))) return false;
+  for (int hop = 0; hop < max_symlink_hops; ++hop) {
+    char target[PATH_MAX];
+    ssize_t length = readlink(name, target, sizeof target);
+    if (length <= 0) return true;  // not a link (or unreadable): this is the file
+    size_t kept = target[0] == '/' ? 0 : directory_length(name);
+    if (!put_path(name, kept, target, static_cast<size_t>(length))) return false;
+  }
   errno = ELOOP;
-  return nullptr;
+  return false;
 }
-
-// The directory part of `name`, "./" when it has none: a heap string.
-static char* directory_of(const char* name) {
-  size_t length = directory_length(name);
-  return length ? joined(name, length, "") : strdup("./");
-}
-
-// The signals that end a run which the tool cleans up after.
-static const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Runs on SIGINT, SIGTERM and SIGHUP: the temporary file goes, then the
 // signal ends the process as it would have.
 static void remove_temp_and_die(int signal_number) {
-  char* temp = temp_path;
+  const char* temp = temp_path;
   if (temp) unlink(temp);
   signal(signal_number, SIG_DFL);
   raise(signal_number);
@@ -114,81 +114,78 @@ static void catch_ending_signals() {
   if (caught) return;
   caught = true;
   for (int ending : ending_signals) {
-    struct sigaction action = {};
-    if (sigaction(ending, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
-    action.sa_handler = remove_temp_and_die;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(ending, &action, nullptr);
+    if (signal(ending, remove_temp_and_die) == SIG_IGN) signal(ending, SIG_IGN);
   }
 }
 
-// Blocks the ending signals while the temporary file changes hands, so that
-// the handler never sees a name half set or already renamed; `restore`
-// takes back the mask.
+// Blocks signals while the temporary file changes hands, so that the
+// handler never sees a name half made or already renamed; `restore` takes
+// back the mask.
 static void hold_signals(sigset_t* restore) {
-  sigset_t ending;
-  sigemptyset(&ending);
-  for (int signal_number : ending_signals) sigaddset(&ending, signal_number);
-  sigprocmask(SIG_BLOCK, &ending, restore);
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, restore);
 }
 
 // Forgets the temporary file, removing it unless it was renamed into place.
 static void drop_temp(bool remove) {
   sigset_t restore;
   hold_signals(&restore);
-  char* temp = temp_path;
+  if (temp_path && remove) unlink(temp_name);
   temp_path = nullptr;
   sigprocmask(SIG_SETMASK, &restore, nullptr);
-  if (temp && remove) unlink(temp);
-  free(temp);
-  free(target_path);
-  target_path = nullptr;
 }
 
-// The mode (and, for root, the owner) the replaced file had, or a new
-// file's 0666 less the umask.
-static void give_mode(int fd, const struct stat* replaced) {
-  if (!replaced) {
-    mode_t umask_bits = umask(0);
-    umask(umask_bits);
-    fchmod(fd, created_file_mode & ~umask_bits);
-    return;
-  }
+// Writes `number` in decimal at `out`; returns the end of what it wrote.
+static char* put_decimal(char* out, unsigned long number) {
+  char digits[max_decimal_digits];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number > 0);
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+// A replaced file's mode (and, for root, its owner) go to the new file; a
+// new file has 0666 less the umask from its creation.
+static void keep_mode(int fd, const struct stat& replaced) {
   // Root replacing another user's file gives it back to its owner; anyone
   // else cannot, and the new file is theirs, as with any tool that renames.
-  if (replaced->st_uid != geteuid() || replaced->st_gid != getegid()) {
-    int ignored = fchown(fd, replaced->st_uid, replaced->st_gid);
+  if (replaced.st_uid != geteuid() || replaced.st_gid != getegid()) {
+    int ignored = fchown(fd, replaced.st_uid, replaced.st_gid);
     (void)ignored;
   }
-  fchmod(fd, replaced->st_mode & 07777);
+  fchmod(fd, replaced.st_mode & 07777);
 }
 
-// Creates the temporary file beside `target` that will replace it, with
+// Creates the temporary file beside target_name that will replace it, with
 // the mode it is to have; -1 with errno set when the directory refuses.
-static int create_temp(char* target, const struct stat* replaced) {
-  char* pattern = joined(target, directory_length(target), temp_file_name);
-  if (!pattern) {
-    free(target);
-    errno = ENOMEM;
+static int create_temp(const struct stat* replaced) {
+  const size_t directory = directory_length(target_name);
+  const size_t prefix = sizeof temp_file_prefix - 1;
+  if (directory + prefix + 2 * max_decimal_digits + 2 > PATH_MAX) {
+    errno = ENAMETOOLONG;
     return -1;
   }
+  memcpy(temp_name, target_name, directory);
+  memcpy(temp_name + directory, temp_file_prefix, prefix);
+  char* attempt_digits = put_decimal(temp_name + directory + prefix, static_cast<unsigned long>(getpid()));
+  *attempt_digits++ = '-';
   sigset_t restore;
   hold_signals(&restore);
-  int fd = mkstemp(pattern);
-  int error = errno;
-  if (fd >= 0) {
-    temp_path = pattern;
-    target_path = target;
+  int fd = -1;
+  for (unsigned attempt = 0; fd < 0 && attempt < max_temp_attempts; ++attempt) {
+    *put_decimal(attempt_digits, attempt) = '\0';
+    fd = open(temp_name, O_WRONLY | O_CREAT | O_EXCL, created_file_mode);
+    if (fd < 0 && errno != EEXIST) break;
   }
+  const int error = errno;
+  if (fd >= 0) temp_path = temp_name;
   sigprocmask(SIG_SETMASK, &restore, nullptr);
-  if (fd < 0) {
-    free(pattern);
-    free(target);
-    errno = error;
-    return -1;
-  }
-  give_mode(fd, replaced);
+  errno = error;
+  if (fd >= 0 && replaced) keep_mode(fd, *replaced);
   return fd;
 }
 
@@ -211,28 +208,19 @@ static bool writable(const char* name) {
 static int open_output(const char* path) {
   struct stat existing;
   if (stat(path, &existing) != 0) {
-    if (errno != ENOENT) return -1;
-    char* name = final_name(path);
-    if (!name) return -1;
-    if (name[directory_length(name)] != '\0') return create_temp(name, nullptr);
-    free(name);
-    return open_in_place(path);  // no file name at all ("", "dir/"): its own error
+    if (errno != ENOENT || !final_name(path, target_name)) return -1;
+    // No file name at all ("", "dir/"): opening it gives its own error.
+    if (target_name[directory_length(target_name)] == '\0') return open_in_place(path);
+    return create_temp(nullptr);
   }
   if (!S_ISREG(existing.st_mode)) return open_in_place(path);
-  char* name = final_name(path);
-  struct stat named;
-  if (!name) return -1;
+  if (!final_name(path, target_name)) return -1;
   // A name that no longer leads to the file (/proc/self/fd/ of a deleted or
   // memory file) can only be written in place.
-  if (stat(name, &named) != 0 || !same_file(named, existing)) {
-    free(name);
-    return open_in_place(path);
-  }
-  if (!writable(name)) {
-    free(name);
-    return -1;
-  }
-  return create_temp(name, &existing);
+  struct stat named;
+  if (stat(target_name, &named) != 0 || !same_file(named, existing)) return open_in_place(path);
+  if (!writable(target_name)) return -1;
+  return create_temp(&existing);
 }
 
 int create_file(const char* path) {
@@ -248,7 +236,7 @@ int create_file(const char* path) {
 // the failure is reported under the user's name for it.
 static bool close_written(int fd, const char* path, int error) {
   if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && temp_path && rename(temp_path, target_path) != 0) error = errno;
+  if (error == 0 && temp_path && rename(temp_name, target_name) != 0) error = errno;
   drop_temp(error != 0);
   if (error == 0) return true;
   return fail("Cannot write file '%s', %s\n", path, strerror(error));
@@ -258,28 +246,28 @@ bool write_failed(int fd, const char* path) { return close_written(fd, path, err
 
 bool finish_file(int fd, const char* path) { return close_written(fd, path, 0); }
 
+// Sets `directory` to the directory part of `name`, "." when it has none.
+static void directory_part(const char* name, char* directory) {
+  size_t length = directory_length(name);
+  if (length > 0) {
+    put_path(directory, 0, name, length);
+  } else {
+    put_path(directory, 0, ".", 1);
+  }
+}
+
 // Whether two names, neither of which exists yet, would create one file:
 // their final names stand in one directory under one last component.
 static bool same_new_file(const char* a, const char* b) {
-  char* name_a = final_name(a);
-  char* name_b = final_name(b);
-  bool same = false;
-  if (name_a && name_b) {
-    const char* last_a = name_a + directory_length(name_a);
-    const char* last_b = name_b + directory_length(name_b);
-    char* directory_a = directory_of(name_a);
-    char* directory_b = directory_of(name_b);
-    struct stat in_a, in_b;
-    if (directory_a && directory_b && strcmp(last_a, last_b) == 0) {
-      bool found = stat(directory_a, &in_a) == 0 && stat(directory_b, &in_b) == 0;
-      same = found ? same_file(in_a, in_b) : strcmp(directory_a, directory_b) == 0;
-    }
-    free(directory_a);
-    free(directory_b);
-  }
-  free(name_a);
-  free(name_b);
-  return same;
+  char name_a[PATH_MAX], name_b[PATH_MAX];
+  if (!final_name(a, name_a) || !final_name(b, name_b)) return false;
+  if (strcmp(name_a + directory_length(name_a), name_b + directory_length(name_b)) != 0) return false;
+  char directory_a[PATH_MAX], directory_b[PATH_MAX];
+  directory_part(name_a, directory_a);
+  directory_part(name_b, directory_b);
+  struct stat in_a, in_b;
+  if (stat(directory_a, &in_a) != 0 || stat(directory_b, &in_b) != 0) return strcmp(directory_a, directory_b) == 0;
+  return same_file(in_a, in_b);
 }
 
 // Whether writing `output` would write over the file `other` names.
