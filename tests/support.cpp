@@ -158,11 +158,9 @@ ToolRun run_tool(const std::vector<std::string>& args, const RunOptions& options
     kill(pid, SIGKILL);
   }
   int status;
-  rusage usage;
-  wait4(pid, &status, 0, &usage);
+  waitpid(pid, &status, 0);
   clock_gettime(CLOCK_MONOTONIC, &end);
   run.seconds = static_cast<double>(end.tv_sec - start.tv_sec) + static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9;
-  run.peak_kib = usage.ru_maxrss;
   if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
   return run;

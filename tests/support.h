@@ -30,8 +30,6 @@ struct ToolRun {
   std::string out;         // all of standard output
   std::string err;         // all of standard error
   double seconds = 0;      // wall-clock time from fork to exit
-  long peak_kib = 0;       // peak resident memory; an upper bound, since the
-                           // kernel counts the test's own pages up to the exec
 };
 struct RunOptions {
   int stdin_fd = -1;          // standard input; /dev/null when -1
