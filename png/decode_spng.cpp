@@ -2,7 +2,6 @@
 // the chunks after it, to the end of the file.
 #include <dlfcn.h>
 #include <spng.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
