@@ -127,13 +127,17 @@ static void hold_signals(sigset_t* restore) {
   sigprocmask(SIG_BLOCK, &all, restore);
 }
 
-// Forgets the temporary file, removing it unless it was renamed into place.
-static void drop_temp(bool remove) {
+// Renames the temporary file into place when `error` is 0, or else removes
+// it, and forgets it in the same step, so that the handler never removes a
+// name that was renamed. Returns the error, the rename's if it failed.
+static int settle_temp(int error) {
   sigset_t restore;
   hold_signals(&restore);
-  if (temp_path && remove) unlink(temp_name);
+  if (temp_path && error == 0 && rename(temp_name, target_name) != 0) error = errno;
+  if (temp_path && error != 0) unlink(temp_name);
   temp_path = nullptr;
   sigprocmask(SIG_SETMASK, &restore, nullptr);
+  return error;
 }
 
 // Writes `number` in decimal at `out`; returns the end of what it wrote.
@@ -236,8 +240,7 @@ int create_file(const char* path) {
 // the failure is reported under the user's name for it.
 static bool close_written(int fd, const char* path, int error) {
   if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && temp_path && rename(temp_name, target_name) != 0) error = errno;
-  drop_temp(error != 0);
+  error = settle_temp(error);
   if (error == 0) return true;
   return fail("Cannot write file '%s', %s\n", path, strerror(error));
 }

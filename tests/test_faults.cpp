@@ -285,18 +285,18 @@ TEST(Faults, OutputModes) {
   }
 }
 
-// A signal that ends the run while an output is complete but not yet in
-// place: the temporary file goes, whatever was there before stays.
+// A signal that ends the run while an output is being written: the
+// temporary file goes, whatever was there before stays.
 TEST(Faults, SignalsLeaveNoTemporaryFile) {
   const std::string dir = scratch_path("signals");
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
   const Bytes earlier = bytes_of("an earlier sprite");
   write_bytes(dir + "/old.kob", earlier);
   const std::set<std::string> before = files_in(dir);
-  setenv("LD_PRELOAD", INTERRUPT_AT_RENAME, 1);
+  setenv("LD_PRELOAD", INTERRUPT_AT_WRITE, 1);
   setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);  // the shim comes first
   for (int ending : {SIGINT, SIGTERM, SIGHUP}) {
-    // The first rename ends the run: the sprite's, the palette's, a cell's.
+    // The first write ends the run: the sprite's, the palette's, a cell's.
     for (const std::string outputs : {"-o old.kob", "-o new.kob", "-o old.kob -p new.pal", "-o c%d.kob -grid 24x20"}) {
       setenv("INTERRUPT_SIGNAL", std::to_string(ending).c_str(), 1);
       std::vector<std::string> args = {"-i", example};
