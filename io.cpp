@@ -5,14 +5,34 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-// Files the tool creates: rw-r--r--, less whatever the umask removes.
-static const mode_t created_file_mode = 0644;
+// A new output gets rw-rw-rw- less the umask, as open() would give it.
+static const mode_t created_file_mode = 0666;
+// Symbolic links followed from an output's name to the file itself, at most.
+static const int max_symlink_hops = 40;
+// The temporary file of an output is made beside the target, so that
+// renaming it over the target never crosses a file system, and named
+// .kob-<process>-<attempt>; O_EXCL makes it a new file of this run.
+static const char temp_file_prefix[] = ".kob-";
+static const unsigned max_temp_attempts = 100;
+static const size_t max_decimal_digits = 20;  // of any unsigned long
+
+// The temporary file being written and the target it replaces when
+// complete. temp_path points at temp_name while there is one, for the
+// signal handler; it is null for an output written in place (a device, a
+// FIFO).
+static char temp_name[PATH_MAX];
+static char target_name[PATH_MAX];
+static const char* volatile temp_path;
+
+// The signals that end a run which the tool cleans up after.
+static const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 bool fail(const char* format, ...) {
   va_list args;
@@ -20,13 +40,6 @@ bool fail(const char* format, ...) {
   vdprintf(STDERR_FILENO, format, args);
   va_end(args);
   return false;
-}
-
-int create_file(const char* path) {
-  signal(SIGXFSZ, SIG_IGN);
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, created_file_mode);
-  if (fd < 0) fail("Cannot create file '%s', %s\n", path, strerror(errno));
-  return fd;
 }
 
 bool write_all(int fd, const void* data, size_t size) {
@@ -46,28 +59,189 @@ static bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Removes the file `path` names when it is still `written`, the regular file
-// the tool wrote: the partial data must not pass for a finished output (a
-// Makefile would take it as up to date). Through a symlink it is the target
-// that was written, so the target goes.
-static void remove_partial(const char* path, const struct stat& written) {
-  if (!S_ISREG(written.st_mode)) return;
-  char* resolved = realpath(path, nullptr);
-  if (!resolved) return;
-  struct stat named;
-  if (stat(resolved, &named) == 0 && same_file(named, written)) unlink(resolved);
-  free(resolved);
+// The length of the directory part of `path`, its last slash included; 0
+// when the name stands in the current directory.
+static size_t directory_length(const char* path) {
+  size_t length = 0;
+  for (size_t i = 0; path[i] != '\0'; ++i) {
+    if (path[i] == '/') length = i + 1;
+  }
+  return length;
 }
 
-// Closes a file the tool wrote. When writing it failed with `error`, or the
-// close itself fails (a delayed write error), the file is removed and the
-// failure reported.
+// Puts `length` bytes of `text` at `at` within the path buffer `path`,
+// ending it there; false, with errno ENAMETOOLONG, when it does not fit.
+static bool put_path(char* path, size_t at, const char* text, size_t length) {
+  if (at + length >= PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  memcpy(path + at, text, length);
+  path[at + length] = '\0';
+  return true;
+}
+
+// Sets `name` to the name a write to `path` lands on: symbolic links in the
+// last component followed, dangling ones included, to the name of the file
+// itself. False with errno set when the name is too long or the links go
+// round in circles.
+static bool final_name(const char* path, char* name) {
+  if (!put_path(name, 0, path, strlen(path))) return false;
+  for (int hop = 0; hop < max_symlink_hops; ++hop) {
+    char target[PATH_MAX];
+    ssize_t length = readlink(name, target, sizeof target);
+    if (length <= 0) return true;  // not a link (or unreadable): this is the file
+    size_t kept = target[0] == '/' ? 0 : directory_length(name);
+    if (!put_path(name, kept, target, static_cast<size_t>(length))) return false;
+  }
+  errno = ELOOP;
+  return false;
+}
+
+// Runs on SIGINT, SIGTERM and SIGHUP: the temporary file goes, then the
+// signal ends the process as it would have.
+static void remove_temp_and_die(int signal_number) {
+  const char* temp = temp_path;
+  if (temp) unlink(temp);
+  signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
+
+// Sets the handler for the signals that end a run, once; a signal the
+// caller ignores (nohup) stays ignored.
+static void catch_ending_signals() {
+  static bool caught;
+  if (caught) return;
+  caught = true;
+  for (int ending : ending_signals) {
+    if (signal(ending, remove_temp_and_die) == SIG_IGN) signal(ending, SIG_IGN);
+  }
+}
+
+// Blocks signals while the temporary file changes hands, so that the
+// handler never sees a name half made or already renamed; `restore` takes
+// back the mask.
+static void hold_signals(sigset_t* restore) {
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, restore);
+}
+
+// Renames the temporary file into place when `error` is 0, or else removes
+// it, and forgets it in the same step, so that the handler never removes a
+// name that was renamed. Returns the error, the rename's if it failed.
+static int settle_temp(int error) {
+  sigset_t restore;
+  hold_signals(&restore);
+  if (temp_path && error == 0 && rename(temp_name, target_name) != 0) error = errno;
+  if (temp_path && error != 0) unlink(temp_name);
+  temp_path = nullptr;
+  sigprocmask(SIG_SETMASK, &restore, nullptr);
+  return error;
+}
+
+// Writes `number` in decimal at `out`; returns the end of what it wrote.
+static char* put_decimal(char* out, unsigned long number) {
+  char digits[max_decimal_digits];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number > 0);
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+// A replaced file's mode (and, for root, its owner) go to the new file; a
+// new file has 0666 less the umask from its creation.
+static void keep_mode(int fd, const struct stat& replaced) {
+  // Root replacing another user's file gives it back to its owner; anyone
+  // else cannot, and the new file is theirs, as with any tool that renames.
+  if (replaced.st_uid != geteuid() || replaced.st_gid != getegid()) {
+    int ignored = fchown(fd, replaced.st_uid, replaced.st_gid);
+    (void)ignored;
+  }
+  fchmod(fd, replaced.st_mode & 07777);
+}
+
+// Creates the temporary file beside target_name that will replace it, with
+// the mode it is to have; -1 with errno set when the directory refuses.
+static int create_temp(const struct stat* replaced) {
+  const size_t directory = directory_length(target_name);
+  const size_t prefix = sizeof temp_file_prefix - 1;
+  if (directory + prefix + 2 * max_decimal_digits + 2 > PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  memcpy(temp_name, target_name, directory);
+  memcpy(temp_name + directory, temp_file_prefix, prefix);
+  char* attempt_digits = put_decimal(temp_name + directory + prefix, static_cast<unsigned long>(getpid()));
+  *attempt_digits++ = '-';
+  sigset_t restore;
+  hold_signals(&restore);
+  int fd = -1;
+  for (unsigned attempt = 0; fd < 0 && attempt < max_temp_attempts; ++attempt) {
+    *put_decimal(attempt_digits, attempt) = '\0';
+    fd = open(temp_name, O_WRONLY | O_CREAT | O_EXCL, created_file_mode);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  const int error = errno;
+  if (fd >= 0) temp_path = temp_name;
+  sigprocmask(SIG_SETMASK, &restore, nullptr);
+  errno = error;
+  if (fd >= 0 && replaced) keep_mode(fd, *replaced);
+  return fd;
+}
+
+// Opens a device, a FIFO or anything else that is not a plain file where
+// it stands, as any program writing to it would.
+static int open_in_place(const char* path) { return open(path, O_WRONLY | O_CREAT | O_TRUNC, created_file_mode); }
+
+// An existing regular file the user may not write is refused, not replaced,
+// although the directory would let a rename replace it: the error is the
+// one opening it for writing gives.
+static bool writable(const char* name) {
+  int fd = open(name, O_WRONLY | O_NONBLOCK);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+// Opens the output `path` names: a temporary file beside the plain file it
+// is or will be, or, for anything else, the path itself. -1 with errno set.
+static int open_output(const char* path) {
+  struct stat existing;
+  if (stat(path, &existing) != 0) {
+    if (errno != ENOENT || !final_name(path, target_name)) return -1;
+    // No file name at all ("", "dir/"): opening it gives its own error.
+    if (target_name[directory_length(target_name)] == '\0') return open_in_place(path);
+    return create_temp(nullptr);
+  }
+  if (!S_ISREG(existing.st_mode)) return open_in_place(path);
+  if (!final_name(path, target_name)) return -1;
+  // A name that no longer leads to the file (/proc/self/fd/ of a deleted or
+  // memory file) can only be written in place.
+  struct stat named;
+  if (stat(target_name, &named) != 0 || !same_file(named, existing)) return open_in_place(path);
+  if (!writable(target_name)) return -1;
+  return create_temp(&existing);
+}
+
+int create_file(const char* path) {
+  signal(SIGXFSZ, SIG_IGN);
+  catch_ending_signals();
+  int fd = open_output(path);
+  if (fd < 0) fail("Cannot create file '%s', %s\n", path, strerror(errno));
+  return fd;
+}
+
+// Closes an output. When writing failed with `error`, or the close or the
+// rename fails, the temporary file goes, the target stays as it was, and
+// the failure is reported under the user's name for it.
 static bool close_written(int fd, const char* path, int error) {
-  struct stat written;
-  bool known = fstat(fd, &written) == 0;
   if (close(fd) != 0 && error == 0) error = errno;
+  error = settle_temp(error);
   if (error == 0) return true;
-  if (known) remove_partial(path, written);
   return fail("Cannot write file '%s', %s\n", path, strerror(error));
 }
 
@@ -75,13 +249,42 @@ bool write_failed(int fd, const char* path) { return close_written(fd, path, err
 
 bool finish_file(int fd, const char* path) { return close_written(fd, path, 0); }
 
-bool distinct_files(const char* output, const char* other) {
-  struct stat a, b;
-  if (stat(output, &a) != 0) {
-    if (strcmp(output, other) != 0) return true;
-  } else if (stat(other, &b) != 0 || !S_ISREG(a.st_mode) || !same_file(a, b)) {
-    return true;
+// Sets `directory` to the directory part of `name`, "." when it has none.
+static void directory_part(const char* name, char* directory) {
+  size_t length = directory_length(name);
+  if (length > 0) {
+    put_path(directory, 0, name, length);
+  } else {
+    put_path(directory, 0, ".", 1);
   }
+}
+
+// Whether two names, neither of which exists yet, would create one file:
+// their final names stand in one directory under one last component.
+static bool same_new_file(const char* a, const char* b) {
+  char name_a[PATH_MAX], name_b[PATH_MAX];
+  if (!final_name(a, name_a) || !final_name(b, name_b)) return false;
+  if (strcmp(name_a + directory_length(name_a), name_b + directory_length(name_b)) != 0) return false;
+  char directory_a[PATH_MAX], directory_b[PATH_MAX];
+  directory_part(name_a, directory_a);
+  directory_part(name_b, directory_b);
+  struct stat in_a, in_b;
+  if (stat(directory_a, &in_a) != 0 || stat(directory_b, &in_b) != 0) return strcmp(directory_a, directory_b) == 0;
+  return same_file(in_a, in_b);
+}
+
+// Whether writing `output` would write over the file `other` names.
+static bool same_output(const char* output, const char* other) {
+  struct stat a, b;
+  bool a_exists = stat(output, &a) == 0;
+  bool b_exists = stat(other, &b) == 0;
+  if (a_exists && b_exists) return S_ISREG(a.st_mode) && same_file(a, b);
+  if (a_exists || b_exists) return false;
+  return same_new_file(output, other);
+}
+
+bool distinct_files(const char* output, const char* other) {
+  if (!same_output(output, other)) return true;
   return fail("Output '%s' is the same file as '%s'\n", output, other);
 }
 
@@ -112,9 +315,7 @@ bool read_exactly(int fd, uint8_t* into, uint32_t size) {
   return true;
 }
 
-// Reads the start of the open file into a heap buffer, as load_file says.
-static uint8_t* load_open_file(int fd, const char* path, const char* what, uint32_t limit, uint32_t* size,
-                               off_t* length) {
+uint8_t* load_open_file(int fd, const char* path, const char* what, uint32_t limit, uint32_t* size, off_t* length) {
   *length = input_length(fd);
   if (*length < 0) {
     fail("Cannot read %s file '%s'\n", what, path);

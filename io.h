@@ -25,28 +25,39 @@ inline void put_le32(uint8_t* p, uint32_t value) {
 // always returns false so a stage can end with `return fail(...)`.
 bool fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Creates (or truncates) a file for writing with mode 0644; on failure
-// reports "Cannot create file" with the system's error text and returns -1.
-// A file-size limit then shows as a failed write (EFBIG), not as a signal
-// that would end the run before it could clean up.
+// Every output goes through create_file, write_all and then finish_file or
+// write_failed, one output at a time. A plain file is written to a new
+// temporary file beside it (through symbolic links, beside the file they
+// lead to) and renamed over it only once complete, so a failed run, or one
+// ended by SIGINT, SIGTERM or SIGHUP, leaves the file as it was and no
+// temporary file behind. A device, a FIFO and the like are written in place.
+//
+// Opens the output `path`; -1 after "Cannot create file" with the system's
+// reason, which is the one opening the path itself would give: a directory,
+// a missing directory, a path below a file, a read-only directory, an
+// existing file the user may not write (refused, not replaced). A new file
+// gets 0666 less the umask, a replaced one keeps its mode. A file-size limit
+// shows as a failed write (EFBIG), not as a signal that would end the run
+// before it could clean up.
 int create_file(const char* path);
 
 // Writes all of `size` bytes, going on after partial writes; false when the
 // system refuses, with errno telling why.
 bool write_all(int fd, const void* data, size_t size);
 
-// Reports a failed write to `path` with the current errno, closes `fd` and
-// removes the partly written file; returns false. Only a regular file goes:
-// a device or a FIFO stays.
+// Reports a failed write to `path` with the current errno and drops the
+// temporary file; the output stays as it was. Returns false.
 bool write_failed(int fd, const char* path);
 
-// Closes a file the tool wrote; a failed close (a delayed write error) is
-// reported and cleaned up like a failed write.
+// Closes the output and puts it in place; a failed close (a delayed write
+// error) or rename is reported and cleaned up like a failed write.
 bool finish_file(int fd, const char* path);
 
-// False, after "Output '<output>' is the same file as '<other>'", when both
-// paths name one existing regular file, through symlinks and hard links
-// alike, or are one path that does not exist yet. Devices may be shared.
+// False, after "Output '<output>' is the same file as '<other>'", when
+// writing `output` would write over `other`: both name one existing regular
+// file, through symbolic and hard links alike; or neither exists yet and
+// both lead, through symbolic links (dangling ones included), to one name in
+// one directory. Devices may be shared.
 bool distinct_files(const char* output, const char* other);
 
 // Opens an input read-only, without blocking, so that a FIFO nobody writes
@@ -70,3 +81,7 @@ bool write_file(const char* path, const void* data, size_t size);
 // `length` to the file's whole length. Reports "Cannot open <what> file",
 // "Cannot read <what> file" or a failed allocation and returns null.
 uint8_t* load_file(const char* path, const char* what, uint32_t limit, uint32_t* size, off_t* length);
+
+// load_file's reading half, for a reader that opened the file and looked at
+// its length itself; the descriptor stays open.
+uint8_t* load_open_file(int fd, const char* path, const char* what, uint32_t limit, uint32_t* size, off_t* length);

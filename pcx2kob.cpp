@@ -16,6 +16,8 @@ static const char* output_path;
 static const char* palette_path;
 static const char* grid_text;
 
+// The first eight lines stay as they are, byte for byte, for the scripts
+// that compare them; lines for -grid and PNG input come after them.
 static void help() {
   static const char usage[] =
       "PCX2KOB VGA Mode X sprite compiler\n"
@@ -25,7 +27,9 @@ static void help() {
       "  -o <filename>                Write KOB sprite to file\n"
       "  -i <filename>                Read image from PCX file\n"
       "  -tc <index>                  Specify transparency color\n"
-      "  -p <filename>                Write PCX palette to file\n";
+      "  -p <filename>                Write PCX palette to file\n"
+      "  -i <filename>                May also be an indexed-colour PNG\n"
+      "  -grid <width>x<height>       Sprite sheet: one sprite per cell, -o with %d\n";
   write_all(STDERR_FILENO, usage, sizeof usage - 1);
 }
 

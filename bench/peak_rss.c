@@ -1,5 +1,8 @@
 /* peak_rss command...: runs the command and prints its peak resident memory
- * in KiB (as the kernel counts it for the child, from its fork on). */
+ * in KiB (as the kernel counts it for the child, from its fork on), then
+ * exits with the command's status. Being small, it is the process the
+ * command's is forked from: the kernel counts the pages a process had
+ * before it ran the command into that peak. */
 #include <stdio.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -16,5 +19,5 @@ int main(int argc, char** argv) {
   struct rusage usage;
   if (pid < 0 || wait4(pid, &status, 0, &usage) < 0) return 1;
   printf("%ld\n", usage.ru_maxrss);
-  return 0;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the fuzzer's seed corpus: small valid PCX files, one per boundary of
+"""Writes the fuzzers' seed corpora: small valid PCX files, one per boundary of
 the reader's checks, the example sprite and the smaller third-party files,
-PCX and PNG.
+PCX and PNG; and for the sheet fuzzer some of them behind a three-byte cell
+size (width low byte, the two high bits, height low byte).
 Inputs that ever crashed or slowed the tool are added to corpus/ by hand and
 kept; this script never removes a file."""
 import os
@@ -11,6 +12,7 @@ import struct
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, 'corpus')
 VIEWER_CORPUS = os.path.join(HERE, 'viewer-corpus')
+SHEET_CORPUS = os.path.join(HERE, 'sheet-corpus')
 ROOT = os.path.dirname(HERE)
 PALETTE = bytes(i % 256 for i in range(768))
 
@@ -89,6 +91,17 @@ def main():
     for name, data in viewer_seeds().items():
         with open(os.path.join(VIEWER_CORPUS, name), 'wb') as f:
             f.write(data)
+
+    # Cells that fit, cells that do not, a 256-row cell, a whole image as one cell.
+    os.makedirs(SHEET_CORPUS, exist_ok=True)
+    for name, width, height in (('slime.pcx', 24, 20), ('slime.pcx', 7, 20), ('height-256.pcx', 2, 256),
+                                ('pillow-transparent-24x16.png', 8, 8), ('imagemagick-interlaced-37x23.png', 37, 23),
+                                ('pillow-4bit-9x17.png', 3, 17)):
+        with open(os.path.join(CORPUS, name), 'rb') as f:
+            image = f.read()
+        size = bytes((width & 0xFF, (width >> 8) | (height >> 8) << 1, height & 0xFF))
+        with open(os.path.join(SHEET_CORPUS, '%dx%d-%s' % (width, height, name)), 'wb') as f:
+            f.write(size + image)
 
 
 if __name__ == '__main__':

@@ -1,69 +1,17 @@
+// The PNG reader's own half: the signature, the file's size, the chunks it
+// keeps, and the palette file. Decoding is the decoder's (decode_spng.cpp,
+// or no_decoder.cpp in a build without libspng's header).
 #include "png/png.h"
 
-#include <dlfcn.h>
-#include <spng.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "io.h"
-#include "options.h"
-#include "pcx/pcx.h"
-#include "sprite/sprite.h"
 
 uint8_t src_png_palette[png_palette_size];
-
-// libspng's functions, looked up when the first PNG arrives: linking the
-// library would cost every run, PCX runs included, its start-up.
-static struct {
-  decltype(&spng_ctx_new) ctx_new;
-  decltype(&spng_ctx_free) ctx_free;
-  decltype(&spng_set_crc_action) set_crc_action;
-  decltype(&spng_set_chunk_limits) set_chunk_limits;
-  decltype(&spng_set_png_buffer) set_png_buffer;
-  decltype(&spng_get_ihdr) get_ihdr;
-  decltype(&spng_get_plte) get_plte;
-  decltype(&spng_get_trns) get_trns;
-  decltype(&spng_decoded_image_size) decoded_image_size;
-  decltype(&spng_decode_image) decode_image;
-  decltype(&spng_get_row_info) get_row_info;
-  decltype(&spng_decode_scanline) decode_scanline;
-  decltype(&spng_decode_chunks) decode_chunks;
-  decltype(&spng_strerror) strerror;
-} spng;
-
-static bool load_spng() {
-  static bool loaded;
-  if (loaded) return true;
-  void* library = dlopen(png_library, RTLD_LAZY | RTLD_LOCAL);
-  if (!library) return fail("Cannot read PNG without libspng (Debian package libspng0): %s\n", dlerror());
-  struct Symbol {
-    const char* name;
-    void* slot;
-  };
-  const Symbol symbols[] = {{"spng_ctx_new", &spng.ctx_new},
-                            {"spng_ctx_free", &spng.ctx_free},
-                            {"spng_set_crc_action", &spng.set_crc_action},
-                            {"spng_set_chunk_limits", &spng.set_chunk_limits},
-                            {"spng_set_png_buffer", &spng.set_png_buffer},
-                            {"spng_get_ihdr", &spng.get_ihdr},
-                            {"spng_get_plte", &spng.get_plte},
-                            {"spng_get_trns", &spng.get_trns},
-                            {"spng_decoded_image_size", &spng.decoded_image_size},
-                            {"spng_decode_image", &spng.decode_image},
-                            {"spng_get_row_info", &spng.get_row_info},
-                            {"spng_decode_scanline", &spng.decode_scanline},
-                            {"spng_decode_chunks", &spng.decode_chunks},
-                            {"spng_strerror", &spng.strerror}};
-  for (const Symbol& symbol : symbols) {
-    void* function = dlsym(library, symbol.name);
-    if (!function) return fail("Cannot read PNG: %s has no %s, it is too old\n", png_library, symbol.name);
-    memcpy(symbol.slot, &function, sizeof function);
-  }
-  loaded = true;
-  return true;
-}
 
 bool input_is_png(const char* path) {
   int fd = open_input(path);
@@ -75,146 +23,83 @@ bool input_is_png(const char* path) {
   return png;
 }
 
-static bool damaged(const char* path, int error) {
-  const char* why = error == SPNG_IO_EOF ? "the file ends too early" : spng.strerror(error);
-  return fail("Damaged PNG '%s': %s\n", path, why);
+static uint32_t read_be32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+         p[3];
 }
 
-static void keep_palette(const spng_plte& plte) {
-  memset(src_png_palette, 0, sizeof src_png_palette);
-  for (uint32_t i = 0; i < plte.n_entries; ++i) {
-    src_png_palette[3 * i] = plte.entries[i].red;
-    src_png_palette[3 * i + 1] = plte.entries[i].green;
-    src_png_palette[3 * i + 2] = plte.entries[i].blue;
+// The CRC-32 of PNG (and zlib) over `size` bytes, a table lookup a byte.
+static uint32_t crc32_of(const uint8_t* bytes, size_t size) {
+  static uint32_t table[256];
+  if (table[1] == 0) {
+    for (uint32_t n = 0; n < 256; ++n) {
+      uint32_t c = n;
+      for (int bit = 0; bit < 8; ++bit) c = c & 1 ? png_crc_polynomial ^ c >> 1 : c >> 1;
+      table[n] = c;
+    }
   }
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ bytes[i]) & 0xFF] ^ crc >> 8;
+  return crc ^ 0xFFFFFFFFu;
 }
 
-// Indexed-colour editors save their transparent index as the one entry of
-// alpha 0; with several such entries (or none) none of them is chosen.
-static void take_transparent_index(const spng_trns& trns) {
-  uint32_t transparent_entries = 0;
-  uint32_t index = 0;
-  for (uint32_t i = 0; i < trns.n_type3_entries; ++i) {
-    if (trns.type3_alpha[i] != png_fully_transparent) continue;
-    ++transparent_entries;
-    index = i;
-  }
-  if (transparent_entries == 1 && !transparent_color_given) transparent_color = static_cast<uint8_t>(index);
+// Critical chunks go to the decoder (it refuses those it does not know), and
+// of the ancillary ones only tRNS, which sets the transparent index.
+static bool chunk_needed(const uint8_t* type) {
+  return (type[0] & png_ancillary_bit) == 0 || memcmp(type, png_trns_type, png_chunk_type_size) == 0;
 }
 
-// Puts the indices of one decoded scanline, packed high bits first, where
-// its pass puts them in the image.
-static void place_scanline(const uint8_t* line, const spng_row_info& row, const spng_ihdr& ihdr, uint8_t* pixels) {
-  const PngPass& pass = ihdr.interlace_method == png_interlace_adam7 ? png_adam7_passes[row.pass] : png_whole_image;
-  const uint32_t depth = ihdr.bit_depth;
-  const uint32_t mask = (1u << depth) - 1;
-  uint8_t* out = pixels + static_cast<size_t>(row.row_num) * ihdr.width;
-  for (uint32_t x = pass.x0, bit = 0; x < ihdr.width; x += pass.dx, bit += depth) {
-    out[x] = static_cast<uint8_t>(line[bit / 8] >> (8 - depth - bit % 8) & mask);
+// Checks the CRC of every ancillary chunk the reader does not need and
+// moves the rest of the file down over it, so that the decoder never sees,
+// let alone inflates, a text or colour-profile chunk. Walks whole chunks up
+// to IEND; whatever follows, or a chunk cut short or too long, stays as it
+// is for the decoder to report. False after a bad CRC.
+static bool drop_unneeded_chunks(const char* path, uint8_t* file, uint32_t* size) {
+  uint32_t in = png_signature_size, out = png_signature_size;
+  while (*size - in >= png_chunk_overhead) {
+    const uint32_t length = read_be32(file + in);
+    if (length > png_max_chunk_length || length > *size - in - png_chunk_overhead) break;
+    const uint8_t* type = file + in + png_chunk_length_size;
+    const uint32_t chunk_size = length + png_chunk_overhead;
+    const bool end = memcmp(type, png_iend + png_chunk_length_size, png_chunk_type_size) == 0;
+    if (chunk_needed(type)) {
+      memmove(file + out, file + in, chunk_size);
+      out += chunk_size;
+    } else if (png_checks_crc &&
+               crc32_of(type, png_chunk_type_size + length) != read_be32(type + png_chunk_type_size + length)) {
+      return fail("Damaged PNG '%s': an ancillary chunk's CRC does not match\n", path);
+    }
+    in += chunk_size;
+    if (end) break;
   }
-}
-
-// Decodes the image data to one index per byte into `pixels`, scanline by
-// scanline in the file's own bit depth, so that one small line buffer serves
-// every depth and interlacing. (libspng's whole-image de-interlacing ORs
-// sub-byte pixels into its output, which would have to be zeroed first.) An
-// 8-bit image that is not interlaced is decoded straight into place.
-static int decode_indices(spng_ctx* ctx, const spng_ihdr& ihdr, uint8_t* pixels) {
-  size_t image_size;
-  int error = spng.decoded_image_size(ctx, SPNG_FMT_PNG, &image_size);
-  if (!error) error = spng.decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE);
-  if (error) return error;
-  const size_t line_size = image_size / ihdr.height;
-  const bool in_place = ihdr.bit_depth == png_max_bit_depth && ihdr.interlace_method != png_interlace_adam7;
-  uint8_t* line = static_cast<uint8_t*>(malloc(line_size));
-  if (!line) return SPNG_EMEM;
-  spng_row_info row;
-  while ((error = spng.get_row_info(ctx, &row)) == 0) {
-    uint8_t* into = in_place ? pixels + static_cast<size_t>(row.row_num) * ihdr.width : line;
-    error = spng.decode_scanline(ctx, into, line_size);
-    if (error && error != SPNG_EOI) break;
-    if (!in_place) place_scanline(line, row, ihdr, pixels);
-    if (error) break;
-  }
-  free(line);
-  return error == SPNG_EOI ? 0 : error;
-}
-
-static void set_geometry(const spng_ihdr& ihdr) {
-  src_pcx_width = src_pcx_stride = out_strips = ihdr.width;
-  src_pcx_height = ihdr.height;
-  out_strip_height = strip_height_for(ihdr.height);
-}
-
-// Reads and checks the chunks that come before the image data.
-static bool read_chunks_before_image(spng_ctx* ctx, const char* path, spng_ihdr* ihdr, spng_plte* plte,
-                                     spng_trns* trns) {
-  int error = spng.get_ihdr(ctx, ihdr);
-  if (error) return damaged(path, error);
-  if (ihdr->color_type != png_colour_type_indexed) {
-    return fail("PNG '%s' is not indexed: save it with a palette (indexed colour, 256 colours at most)\n", path);
-  }
-  if (!check_image_size("PNG", ihdr->width, ihdr->height)) return false;
-  error = spng.get_plte(ctx, plte);
-  if (error) return damaged(path, error);
-  error = spng.get_trns(ctx, trns);
-  if (error == SPNG_ECHUNKAVAIL) {
-    trns->n_type3_entries = 0;  // no tRNS: every entry is opaque
-    return true;
-  }
-  if (error) return damaged(path, error);
+  memmove(file + out, file + in, *size - in);
+  *size = out + (*size - in);
   return true;
 }
 
-// Decodes the image into `pixels` and reads the rest of the file, to its end.
-static bool decode_to_end(spng_ctx* ctx, const char* path, const spng_ihdr& ihdr, const uint8_t* file, uint32_t size,
-                          uint8_t* pixels) {
-  int error = decode_indices(ctx, ihdr, pixels);
-  if (!error) error = spng.decode_chunks(ctx);  // the chunks after the image, to IEND
-  if (error) return damaged(path, error);
-  // libspng notices a file cut before IEND's CRC, but not one cut inside it.
-  if (size < png_iend_size || memcmp(file + size - png_iend_size, png_iend, png_iend_size) != 0) {
-    return fail("Damaged PNG '%s': the file does not end with IEND, it may be cut short\n", path);
+// Loads the whole file, once its length shows it is not too large to read.
+static uint8_t* load_png(const char* path, uint32_t* size) {
+  int fd = open_input(path);
+  if (fd < 0) {
+    fail("Cannot open source file '%s', %s\n", path, strerror(errno));
+    return nullptr;
   }
-  return true;
-}
-
-// Everything is checked and decoded, to the end of the file, before any
-// value of the run changes, so that a damaged file leaves nothing behind.
-static bool decode_png(spng_ctx* ctx, const char* path, const uint8_t* file, uint32_t size) {
-  spng.set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR);
-  spng.set_chunk_limits(ctx, png_max_file_size, png_chunk_cache_limit);
-  spng.set_png_buffer(ctx, file, size);
-  spng_ihdr ihdr;
-  spng_plte plte;
-  spng_trns trns;
-  if (!read_chunks_before_image(ctx, path, &ihdr, &plte, &trns)) return false;
-  uint8_t* pixels = static_cast<uint8_t*>(malloc(static_cast<size_t>(ihdr.width) * ihdr.height));
-  if (!pixels) return fail("Cannot allocate decode buffer\n");
-  if (!decode_to_end(ctx, path, ihdr, file, size, pixels)) {
-    free(pixels);
-    return false;
+  off_t length = input_length(fd);
+  uint8_t* file = nullptr;
+  if (length > static_cast<off_t>(png_max_file_size)) {
+    fail("PNG '%s' is larger than the 256 MiB this reader takes\n", path);
+  } else {
+    file = load_open_file(fd, path, "source", png_max_file_size, size, &length);
   }
-  src_pcx = pixels;
-  set_geometry(ihdr);
-  keep_palette(plte);
-  take_transparent_index(trns);
-  return true;
+  close(fd);
+  return file;
 }
 
 bool read_src_png(const char* path) {
   uint32_t size;
-  off_t length;
-  uint8_t* file = load_file(path, "source", png_max_file_size, &size, &length);
+  uint8_t* file = load_png(path, &size);
   if (!file) return false;
-  bool decoded = false;
-  if (length > static_cast<off_t>(png_max_file_size)) {
-    fail("PNG '%s' is larger than the 256 MiB this reader takes\n", path);
-  } else if (load_spng()) {
-    spng_ctx* ctx = spng.ctx_new(0);
-    decoded = ctx ? decode_png(ctx, path, file, size) : fail("Cannot allocate memory for decoding PNG\n");
-    if (ctx) spng.ctx_free(ctx);
-  }
+  bool decoded = drop_unneeded_chunks(path, file, &size) && decode_png(path, file, size);
   free(file);
   return decoded;
 }

@@ -8,6 +8,8 @@
 //   offset  size  field
 //        0     8  signature 89 50 4E 47 0D 0A 1A 0A
 //        8     -  chunks, each: length (4), type (4), data (length), CRC (4)
+//                 of type and data; bit 5 of the type's first letter set
+//                 marks an ancillary chunk, one a decoder may ignore
 //
 //   IHDR  width (4), height (4), bit depth (1), colour type (1), compression,
 //         filter and interlace method (1 each); colour type 3 (palette
@@ -22,9 +24,12 @@
 //         every dx-th pixel of every dy-th row from (x0, y0)
 //   IEND  the end
 //
-// Every chunk's CRC is checked, ancillary chunks included, and the file must
-// end with the IEND chunk: a damaged or cut file is refused before anything
-// is written.
+// Only those chunks reach the decoder. Every other ancillary chunk (text,
+// colour profiles, compressed or not) has its CRC checked and is dropped
+// unread, so nothing but the image data is ever inflated. Every chunk's CRC
+// is checked and the file must end with the IEND chunk: a damaged or cut
+// file is refused before anything is written. The file's length is checked
+// before any of it is read.
 #pragma once
 
 #include <cstddef>
@@ -32,9 +37,24 @@
 
 constexpr uint32_t png_signature_size = 8;
 constexpr uint8_t png_signature[png_signature_size] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr uint32_t png_chunk_length_size = 4;
+constexpr uint32_t png_chunk_type_size = 4;
+constexpr uint32_t png_chunk_crc_size = 4;
+constexpr uint32_t png_chunk_overhead = png_chunk_length_size + png_chunk_type_size + png_chunk_crc_size;
+constexpr uint32_t png_max_chunk_length = 0x7FFFFFFF;  // 2^31 - 1
+constexpr uint8_t png_ancillary_bit = 0x20;            // in the type's first byte
+constexpr uint8_t png_trns_type[png_chunk_type_size] = {'t', 'R', 'N', 'S'};
+constexpr uint32_t png_crc_polynomial = 0xEDB88320;  // CRC-32, bits reversed
 // IEND is always the same 12 bytes: length 0, type, CRC.
-constexpr uint32_t png_iend_size = 4 + 4 + 4;
+constexpr uint32_t png_iend_size = png_chunk_overhead;
 constexpr uint8_t png_iend[png_iend_size] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+// A fuzzing build lets mutated files past their CRCs, into inflate and the
+// index decoding; every other build refuses a bad CRC.
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+constexpr bool png_checks_crc = false;
+#else
+constexpr bool png_checks_crc = true;
+#endif
 constexpr uint8_t png_colour_type_indexed = 3;
 constexpr uint8_t png_max_bit_depth = 8;  // depths 1, 2, 4 and 8 pack into a byte
 constexpr uint8_t png_fully_transparent = 0;
@@ -50,8 +70,7 @@ constexpr uint32_t png_palette_size = png_palette_entries * 3;  // the palette f
 
 // The largest PNG file read; an 8192 x 8192 sheet stored uncompressed is 64 MiB.
 constexpr uint32_t png_max_file_size = 256u << 20;
-// Memory libspng may keep for ancillary chunks (text, profiles), so that a
-// compressed text chunk cannot inflate without bound.
+// Memory libspng may keep for the ancillary chunks it is given (only tRNS).
 constexpr size_t png_chunk_cache_limit = 64u << 20;
 
 // The shared library that decodes PNG images, opened on the first PNG.
@@ -68,6 +87,10 @@ bool input_is_png(const char* path);
 // to the width), sets the source and strip geometry, the palette, and the
 // transparent index from tRNS unless -tc gave one.
 bool read_src_png(const char* path);
+
+// The decoder's half of read_src_png: decodes `file`, the PNG with only the
+// chunks the reader needs, and sets what read_src_png promises.
+bool decode_png(const char* path, const uint8_t* file, uint32_t size);
 
 // Writes the 768 palette bytes of the PNG read to a file of their own.
 bool write_png_palette(const char* path);

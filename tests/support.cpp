@@ -8,11 +8,13 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "options.h"
 #include "pcx/pcx.h"
@@ -26,7 +28,9 @@ const char* const usage_text =
     "  -o <filename>                Write KOB sprite to file\n"
     "  -i <filename>                Read image from PCX file\n"
     "  -tc <index>                  Specify transparency color\n"
-    "  -p <filename>                Write PCX palette to file\n";
+    "  -p <filename>                Write PCX palette to file\n"
+    "  -i <filename>                May also be an indexed-colour PNG\n"
+    "  -grid <width>x<height>       Sprite sheet: one sprite per cell, -o with %d\n";
 
 const std::string& scratch_dir() {
   static const std::string dir = [] {
@@ -70,6 +74,12 @@ Bytes read_bytes(const std::string& path) {
 bool file_exists(const std::string& path) {
   struct stat status;
   return stat(path.c_str(), &status) == 0;
+}
+
+std::set<std::string> files_in(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
+  return names;
 }
 
 Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
@@ -137,6 +147,8 @@ ToolRun run_tool(const std::vector<std::string>& args, const RunOptions& options
   argv.push_back(nullptr);
   int out_pipe[2], err_pipe[2];
   ToolRun run;
+  timespec start, end;
+  clock_gettime(CLOCK_MONOTONIC, &start);
   if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return run;
   pid_t pid = fork();
   if (pid == 0) exec_tool(argv, options, out_pipe[1], err_pipe[1]);
@@ -149,6 +161,8 @@ ToolRun run_tool(const std::vector<std::string>& args, const RunOptions& options
   }
   int status;
   waitpid(pid, &status, 0);
+  clock_gettime(CLOCK_MONOTONIC, &end);
+  run.seconds = static_cast<double>(end.tv_sec - start.tv_sec) + static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9;
   if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
   return run;

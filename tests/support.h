@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ std::string scratch_path(const std::string& name);
 void write_bytes(const std::string& path, const Bytes& bytes);
 Bytes read_bytes(const std::string& path);
 bool file_exists(const std::string& path);
+// The names in a directory, hidden ones included.
+std::set<std::string> files_in(const std::string& dir);
 Bytes bytes_of(const std::string& text);
 Bytes repeat(size_t count, uint8_t value);
 Bytes join(std::initializer_list<Bytes> parts);
@@ -26,6 +29,7 @@ struct ToolRun {
   bool timed_out = false;  // killed after running for 10 seconds
   std::string out;         // all of standard output
   std::string err;         // all of standard error
+  double seconds = 0;      // wall-clock time from fork to exit
 };
 struct RunOptions {
   int stdin_fd = -1;          // standard input; /dev/null when -1
@@ -71,6 +75,9 @@ Bytes kob_of(const Bytes& pixels, uint32_t width, uint32_t height);
 // Seeded random runs, a third transparent (0), none 255, as the drawing
 // tests use.
 Bytes random_runs(uint32_t width, uint32_t height, unsigned seed);
+
+// Whether the tools were built with a PNG decoder (libspng's header found).
+constexpr bool png_decoder_built = PNG_DECODER;
 
 // The expected usage text, byte for byte.
 extern const char* const usage_text;

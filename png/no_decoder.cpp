@@ -1,0 +1,8 @@
+// The PNG decoder of a build made without libspng's header: a PNG is
+// refused with one line; PCX input does not need it.
+#include "io.h"
+#include "png/png.h"
+
+bool decode_png(const char* path, const uint8_t*, uint32_t) {
+  return fail("Cannot read PNG '%s': this pcx2kob was built without libspng (Debian package libspng-dev)\n", path);
+}
