@@ -11,26 +11,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/quietly.h"
 #include "options.h"
 #include "pcx/pcx.h"
 #include "sprite/sprite.h"
 
 namespace {
 
-int sprite_fd = -1, image_fd = -1, quiet_fd = -1;
+int sprite_fd = -1, image_fd = -1;
 char sprite_path[64], image_path[64];
 uint8_t palette[pcx_palette_size];
-
-// The stages' messages are expected here; keep them off the fuzzer's stderr.
-template <typename Stage>
-bool quietly(Stage stage) {
-  int saved = dup(STDERR_FILENO);
-  dup2(quiet_fd, STDERR_FILENO);
-  bool ok = stage();
-  dup2(saved, STDERR_FILENO);
-  close(saved);
-  return ok;
-}
 
 void check_pcx_matches_sprite() {
   free(src_pcx);
@@ -49,8 +39,7 @@ void check_pcx_matches_sprite() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   sprite_fd = memfd_create("kob2pcx-fuzz-sprite", 0);
   image_fd = memfd_create("kob2pcx-fuzz-image", 0);
-  quiet_fd = open("/dev/null", O_WRONLY);
-  if (sprite_fd < 0 || image_fd < 0 || quiet_fd < 0) abort();
+  if (sprite_fd < 0 || image_fd < 0) abort();
   snprintf(sprite_path, sizeof sprite_path, "/proc/self/fd/%d", sprite_fd);
   snprintf(image_path, sizeof image_path, "/proc/self/fd/%d", image_fd);
   for (uint32_t i = 0; i < pcx_palette_size; ++i) palette[i] = static_cast<uint8_t>(i);

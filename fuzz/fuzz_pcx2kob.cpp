@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz/quietly.h"
 #include "options.h"
 #include "pcx/pcx.h"
 #include "png/png.h"
@@ -25,7 +26,6 @@ namespace {
 
 int input_fd = -1;
 char input_path[64];
-int quiet_fd = -1;
 
 // The input goes through a file in memory, since the reader takes a path.
 void put_input(const uint8_t* data, size_t size) {
@@ -33,14 +33,8 @@ void put_input(const uint8_t* data, size_t size) {
   if (size > 0 && pwrite(input_fd, data, size, 0) != static_cast<ssize_t>(size)) abort();
 }
 
-// The stages' messages are expected here; keep them off the fuzzer's stderr.
 bool run_quietly(bool (*stage)(const char*), const char* path) {
-  int saved = dup(STDERR_FILENO);
-  dup2(quiet_fd, STDERR_FILENO);
-  bool ok = stage(path);
-  dup2(saved, STDERR_FILENO);
-  close(saved);
-  return ok;
+  return quietly([&] { return stage(path); });
 }
 
 bool decode(const char*) { return decode_src_pcx(); }
@@ -95,8 +89,7 @@ void check_every_column() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   input_fd = memfd_create("pcx2kob-fuzz", 0);
-  quiet_fd = open("/dev/null", O_WRONLY);
-  if (input_fd < 0 || quiet_fd < 0) abort();
+  if (input_fd < 0) abort();
   snprintf(input_path, sizeof input_path, "/proc/self/fd/%d", input_fd);
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/quietly.h"
 #include "options.h"
 #include "pcx/pcx.h"
 #include "png/png.h"
@@ -19,23 +20,13 @@
 
 namespace {
 
-int input_fd = -1, quiet_fd = -1;
+int input_fd = -1;
 char input_path[64];
 char cell_directory[32];
 char cell_pattern[64];
 char cell_name[80];
 // Sheets with more cells are left alone: each cell is a file written and read.
 const uint32_t max_cells = 1024;
-
-template <typename Stage>
-bool quietly(Stage stage) {
-  int saved = dup(STDERR_FILENO);
-  dup2(quiet_fd, STDERR_FILENO);
-  bool ok = stage();
-  dup2(saved, STDERR_FILENO);
-  close(saved);
-  return ok;
-}
 
 bool read_image() {
   if (input_is_png(input_path)) return read_src_png(input_path);
@@ -72,9 +63,8 @@ void remove_cells() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   input_fd = memfd_create("sheet-fuzz", 0);
-  quiet_fd = open("/dev/null", O_WRONLY);
   strcpy(cell_directory, "/tmp/sheet-fuzz-XXXXXX");
-  if (input_fd < 0 || quiet_fd < 0 || !mkdtemp(cell_directory)) abort();
+  if (input_fd < 0 || !mkdtemp(cell_directory)) abort();
   snprintf(input_path, sizeof input_path, "/proc/self/fd/%d", input_fd);
   snprintf(cell_pattern, sizeof cell_pattern, "%s/c%%d.kob", cell_directory);
   atexit(remove_cells);
