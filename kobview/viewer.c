@@ -275,23 +275,25 @@ int load_sprites(kob_size *arena, unsigned words) {
  * offsets do: a chunk and the strip past it span far less than 64 KiB. */
 static int stream_plane(struct kob_target *target, const struct view_sprite *sprite, int file, unsigned column,
                         unsigned count, int screen_x, int screen_step) {
-  const kob_size *strip = sprite->sprite.strip + column;
+  register const kob_size *strip = sprite->sprite.strip + column;
+  register unsigned base = 0; /* the low bits of the chunk's offset in the file */
   kob_size last_end = strip[4 * (count - 1) + 1];
-  kob_size base = strip[0];
   unsigned height = sprite->sprite.height, length = 0, from, want;
   int y = sprite->y;
-  for (; count != 0; --count, strip += 4, screen_x += screen_step) {
-    from = (unsigned)strip[0] - (unsigned)base;
-    if ((unsigned)strip[1] - (unsigned)base > length) {
-      base = strip[0];
-      want = last_end - base < (kob_size)chunk_size ? (unsigned)(last_end - base) : chunk_size;
-      if (view_read(file, base, chunk, want) != (int)want) return 0;
+  for (;;) {
+    from = (unsigned)strip[0] - base;
+    if ((unsigned)strip[1] - base > length) {
+      want = last_end - strip[0] < (kob_size)chunk_size ? (unsigned)(last_end - strip[0]) : chunk_size;
+      if (view_read(file, strip[0], chunk, want) != (int)want) return 0;
+      base = (unsigned)strip[0];
       length = want;
       from = 0;
     }
     kob_draw_strip(target, chunk + from, height, screen_x, y);
+    if (--count == 0) return 1;
+    strip += 4;
+    screen_x += screen_step;
   }
-  return 1;
 }
 
 /* The strips of the columns on screen, plane after plane; mirrored, column

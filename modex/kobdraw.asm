@@ -155,57 +155,69 @@ sprite_entry:
 ; rectangle at the pitch last drawn goes straight to its records; any other is
 ; drawn as a one-column sprite whose only strip starts at `strip`.
 _kob_draw_strip:
-        push bp
         push si
         push di
         push es
-        mov bp, sp
-        mov si, [bp+10]
+        mov bx, sp                  ; the arguments from [bx+8]
+        mov si, [bx+8]
         mov ax, [si+TARGET_PITCH]
         cmp ax, [patched_pitch]
-        jne strip_as_sprite
-        mov cx, [bp+16]             ; x
-        test cx, cx
-        js finish
-        cmp cx, [si+TARGET_LEFT]
-        jl finish
-        cmp cx, [si+TARGET_RIGHT]
-        jge finish
-        movsx eax, word [bp+18]     ; y
-        movsx edx, word [si+TARGET_TOP]
-        test edx, edx
-        jns .top
-        xor edx, edx
-.top:
-        cmp eax, edx
-        jl strip_as_sprite
-        movzx edx, word [bp+14]
+        jne .as_sprite
+        movsx eax, word [bx+16]     ; y
+        test ax, ax
+        js .as_sprite
+        cmp ax, [si+TARGET_TOP]
+        jl .as_sprite
+        movzx edx, word [bx+12]
         add edx, eax
-        movsx ebx, word [si+TARGET_BOTTOM]
-        cmp edx, ebx
-        jg strip_as_sprite
+        movsx ecx, word [si+TARGET_BOTTOM]
+        cmp edx, ecx
+        jg .as_sprite
+        movzx ecx, word [bx+14]     ; x
+        test cx, cx
+        js strip_finish
+        cmp cx, [si+TARGET_LEFT]
+        jl strip_finish
+        cmp cx, [si+TARGET_RIGHT]
+        jge strip_finish
         imul ax, [si+TARGET_PITCH]
         add ax, [si+TARGET_PAGE]
         mov di, cx
         shr di, 2
         add di, ax
-        and cl, 3
-        mov bx, 1
-        shl bx, cl
-        cmp [si+TARGET_MASK], bx
+        and cx, 3
+        mov cx, [ecx*2 + plane_mask_words]
+        cmp [si+TARGET_MASK], cx
         je .selected
-        mov [si+TARGET_MASK], bx
-        mov ah, bl
+        mov [si+TARGET_MASK], cx
+        mov ah, cl
         mov al, MAP_MASK
         mov dx, SEQUENCER
         out dx, ax
 .selected:
         mov ax, VIDEO_SEGMENT
         mov es, ax
-        mov word [whole_entry + 2 * KOB_END], finish
-        mov si, [bp+12]
+        mov word [whole_entry + 2 * KOB_END], strip_finish
+        mov si, [bx+10]
         xor ebx, ebx
         NEXT_RECORD
+
+.as_sprite:
+        pop es
+        pop di
+        pop si
+        push bp
+        push si
+        push di
+        push es
+        mov bp, sp
+        jmp strip_as_sprite
+
+strip_finish:
+        pop es
+        pop di
+        pop si
+        ret
 
 strip_as_sprite:
         mov byte [mirrored], 0
@@ -713,6 +725,7 @@ clipped_entry: ENTRIES clipped_even, clipped_odd, clipped_runs, clipped_passed, 
 
 zero_offset: dd 0
 plane_masks: db 1, 2, 4, 8
+plane_mask_words: dw 1, 2, 4, 8
 
 BSS_SECTION
 
