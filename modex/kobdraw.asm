@@ -197,7 +197,6 @@ _kob_draw_strip:
 .selected:
         mov ax, VIDEO_SEGMENT
         mov es, ax
-        mov word [whole_entry + 2 * KOB_END], strip_finish
         mov si, [bx+10]
         xor ebx, ebx
         NEXT_RECORD
@@ -288,6 +287,7 @@ draw:
         ; on as a whole one after its first visible record; or rows cut off
         ; below, where every record is clipped.
         mov word [column_loop], whole_column
+        mov word [whole_entry], whole_skip_only
         mov word [whole_entry + 2 * KOB_END], whole_strip_end
         mov ax, [end_row]
         cmp ax, [height]
@@ -295,14 +295,19 @@ draw:
         cmp word [first_row], 0
         je .columns
         mov word [column_loop], top_cut_column
+        mov word [whole_entry], top_cut_skip_only
         mov word [whole_entry + 2 * KOB_END], top_cut_strip_end
+        movzx ebx, word [first_row]
+        mov ax, [ebx*2 + skip_rows]
+        add [row0], ax              ; its columns start from the window's first row
         jmp .columns
 .below:
         mov word [column_loop], clipped_column
 .columns:
         mov ax, VIDEO_SEGMENT
         mov es, ax
-        xor ebx, ebx
+        xor ebx, ebx                ; from here on the upper halves of ebx
+        xor ecx, ecx                ; and ecx stay 0: both index tables
         mov byte [planes_left], 4
 
 ; Each plane: its first visible column, its mask selected unless the target
@@ -342,6 +347,8 @@ plane_done:
         jmp plane_loop
 
 finish:
+        mov word [whole_entry], strip_skip_only
+        mov word [whole_entry + 2 * KOB_END], strip_finish
         pop es
         pop di
         pop si
@@ -386,13 +393,18 @@ whole_strip_end:
         jmp plane_done
 
 ; A record of no pixels: what was loaded as its pixels is the next record.
-; Most often it is the rows below a column's last pixels, and the strip ends.
-skip_only:
+; Most often it is the rows below a column's last pixels, and the strip ends:
+; one for each kind of column, that goes straight to its strip's end.
+%macro SKIP_ONLY 2 ; the label, the strip's end
+%1:
         cmp al, KOB_END
-        jne .next
-        jmp [whole_entry + 2 * KOB_END]
-.next:
+        je %2
         NEXT_LOADED
+%endmacro
+
+        SKIP_ONLY whole_skip_only, whole_strip_end
+        SKIP_ONLY top_cut_skip_only, top_cut_strip_end
+        SKIP_ONLY strip_skip_only, strip_finish
 
 ; Columns cut by the rectangle. cx: the row below the last record passed,
 ; less the window's first row; records wholly above the window are passed by
@@ -432,24 +444,26 @@ skip_only:
 top_cut_reached:
         cmp bl, KOB_END
         je top_cut_strip_end
-        mov ax, cx                  ; its rows inside the window
-        add cx, [first_row]
-        cmp ax, [ebx*2 + record_pixels]
-        jae .whole
-        test bl, bl
-        js .run
-        add si, [ebx*2 + record_pixels]
-        sub si, ax                  ; past the literal's pixels above the window
-.run:
-        and bl, KOB_RUN_BASE
-        or bl, al                   ; the control byte of a record that long
-.whole:
-        mov di, cx
-        add di, di
-        mov di, [di + skip_rows]
-        add di, dx
+        mov di, [ecx*2 + skip_rows]
+        add di, dx                  ; the row below the record
+        cmp cx, [ebx*2 + record_pixels]
+        jb .cut
         lodsw
         jmp [ebx*2 + whole_entry]
+.cut:
+        jmp [ebx*2 + cut_entry]     ; cx of its pixels inside the window
+
+; The part inside the window of a record cut by its top, cx pixels: a run
+; that long, or the literal's last cx pixels.
+top_cut_run:
+        lodsw
+        jmp [ecx*2 + whole_entry + 2 * KOB_RUN_BASE]
+
+top_cut_literal:
+        add si, [ebx*2 + record_pixels]
+        sub si, cx
+        lodsw
+        jmp [ecx*2 + whole_entry]
 
 ; Rows cut off below: every record is clipped to the window.
         CUT_COLUMN clipped_column, clipped_record, clipped_strip_end, clipped_reached
@@ -720,8 +734,20 @@ record_rows:
 %endrep
 %endmacro
 
-whole_entry: ENTRIES whole_even, whole_odd, whole_runs, skip_only, whole_strip_end
+whole_entry: ENTRIES whole_even, whole_odd, whole_runs, strip_skip_only, strip_finish
 clipped_entry: ENTRIES clipped_even, clipped_odd, clipped_runs, clipped_passed, clipped_strip_end
+
+; How the part inside the window of a record cut by its top is drawn.
+cut_entry:
+%assign c 0
+%rep 256
+%if c >= KOB_RUN_BASE
+        dw top_cut_run
+%else
+        dw top_cut_literal
+%endif
+%assign c c + 1
+%endrep
 
 zero_offset: dd 0
 plane_masks: db 1, 2, 4, 8
