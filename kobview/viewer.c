@@ -342,12 +342,13 @@ void compile_sprites(unsigned char *code, unsigned size) {
 }
 
 int draw_sprite(struct kob_target *target, const struct view_sprite *sprite) {
-  if (!sprite->in_memory) return stream_sprite(target, sprite);
-  if (sprite->mirrored)
-    kob_draw_mirrored(target, &sprite->sprite, sprite->x, sprite->y);
-  else if (sprite->code != NULL)
-    view_draw_compiled(target, &sprite->sprite, sprite->code, sprite->x, sprite->y);
+  register const struct view_sprite *s = sprite; /* bcc keeps it in a register */
+  if (!s->in_memory) return stream_sprite(target, s);
+  if (s->mirrored)
+    kob_draw_mirrored(target, &s->sprite, s->x, s->y);
+  else if (s->code != NULL)
+    view_draw_compiled(target, &s->sprite, s->code, s->x, s->y);
   else
-    kob_draw(target, &sprite->sprite, sprite->x, sprite->y);
+    kob_draw(target, &s->sprite, s->x, s->y);
   return 1;
 }
