@@ -275,8 +275,9 @@ draw:
         jge finish
         mov [first_row], ax
         mov [end_row], cx
-        neg ax
-        mov [above], ax
+        shl eax, 8
+        neg eax
+        mov [above], eax
         ; the column's top row wraps like unsigned arithmetic when above the page
         movsx eax, word [y]
         movzx ecx, word [si+TARGET_PITCH]
@@ -304,10 +305,10 @@ draw:
 .below:
         mov word [column_loop], clipped_column
 .columns:
-        mov ax, VIDEO_SEGMENT
+        mov eax, VIDEO_SEGMENT
         mov es, ax
-        xor ebx, ebx                ; from here on the upper halves of ebx
-        xor ecx, ecx                ; and ecx stay 0: both index tables
+        xor ebx, ebx                ; from here on the upper halves of eax, ebx
+        xor ecx, ecx                ; and ecx stay 0 but where ecx counts
         mov byte [planes_left], 4
 
 ; Each plane: its first visible column, its mask selected unless the target
@@ -406,16 +407,16 @@ whole_strip_end:
         SKIP_ONLY top_cut_skip_only, top_cut_strip_end
         SKIP_ONLY strip_skip_only, strip_finish
 
-; Columns cut by the rectangle. cx: the row below the last record passed,
-; less the window's first row; records wholly above the window are passed by
-; their counts alone, two to a loop, and the first that reaches it goes on to
-; be drawn.
+; Columns cut by the rectangle. ecx: the row below the last record passed,
+; less the window's first row, times 256; records wholly above the window are
+; passed by their counts alone, and the first that reaches it goes on to be
+; drawn. Times 256, the record's control and skip word adds its skip and its
+; control byte, and a table by the control byte turns that into its pixels.
 %macro PASS 1 ; where a record that reaches the window goes
         lodsw
-        mov bl, ah
-        add cx, bx                  ; the record's top row
+        add ecx, eax
         mov bl, al
-        add cx, [ebx*2 + record_pixels] ; the row below it; far below for the end
+        add ecx, [ebx*4 + pass_rows] ; the row below it, times 256; far below for the end
         jg %1
         add si, [ebx*2 + record_bytes]
 %endmacro
@@ -424,8 +425,10 @@ whole_strip_end:
 %1:
         mov si, [bp]
         add si, [data]
-        mov cx, [above]
+        mov ecx, [above]
 %2:
+        PASS %4
+        PASS %4
         PASS %4
         PASS %4
         jmp %2
@@ -441,9 +444,9 @@ whole_strip_end:
 ; Rows cut off above only: the record that reaches the window is drawn from
 ; the first row inside it, and the column goes on as a whole one.
         CUT_COLUMN top_cut_column, top_cut_record, top_cut_strip_end, top_cut_reached
+; The end, far below, counts as a whole record: its entry ends the strip.
 top_cut_reached:
-        cmp bl, KOB_END
-        je top_cut_strip_end
+        shr ecx, 8
         mov di, [ecx*2 + skip_rows]
         add di, dx                  ; the row below the record
         cmp cx, [ebx*2 + record_pixels]
@@ -473,6 +476,7 @@ top_cut_literal:
 clipped_reached:
         cmp bl, KOB_END
         je clipped_strip_end
+        shr ecx, 8
         add cx, [first_row]
         mov di, cx
         sub di, [ebx*2 + record_pixels] ; the record's top row
@@ -504,6 +508,7 @@ clipped_reached:
         mov di, [di + skip_rows]
         add di, dx
         sub cx, [first_row]
+        shl ecx, 8
         lodsw
         jmp [ebx*2 + clipped_entry]
 
@@ -674,9 +679,9 @@ skip_rows:
 %endif
 %endmacro
 
-; The pixels of a record, and for the end a row count past any window (its
-; low byte 0, for the row tables).
-END_ROWS equ 4000h
+; The pixels of a record; for the end, fewer rows than it passes (below),
+; its low byte 0 for the row tables.
+END_ROWS equ 512
 record_pixels:
 %assign c 0
 %rep 256
@@ -685,6 +690,21 @@ record_pixels:
         dw END_ROWS
 %else
         dw n
+%endif
+%assign c c + 1
+%endrep
+
+; What passes a record above the window adds to its control and skip word:
+; its rows times 256 less its control byte; for the end, rows past any window.
+END_PASSED equ 1024
+pass_rows:
+%assign c 0
+%rep 256
+        PIXELS_OF c
+%if c == KOB_END
+        dd END_PASSED * 256 - c
+%else
+        dd n * 256 - c
 %endif
 %assign c c + 1
 %endrep
@@ -771,7 +791,7 @@ plane_strip: resw 1        ; its strip table entry
 plane_step: resw 1         ; from one plane's first entry to the next's
 first_row: resw 1
 end_row: resw 1
-above: resw 1              ; minus first_row
+above: resd 1              ; minus first_row, times 256
 row0: resw 1               ; the video byte of the sprite's row 0, column 0
 step: resw 1               ; from a column's strip entry to the next's
 columns: resw 1            ; columns left in the plane
