@@ -113,6 +113,27 @@ group DGROUP _DATA _BSS
 
 CODE_SECTION
 
+; Clips one axis in 32 bits, so that no position overflows: the sprite's ebx
+; pixels from edx against eax to ecx (exclusive, never left of 0). Leaves the
+; first and end pixel in ax and cx, and flags "greater or equal" when nothing
+; remains.
+%macro CLIP_AXIS 0
+        test eax, eax
+        jns %%low
+        xor eax, eax
+%%low:
+        sub eax, edx
+        jns %%from
+        xor eax, eax
+%%from:
+        sub ecx, edx
+        cmp ecx, ebx
+        jle %%to
+        mov ecx, ebx
+%%to:
+        cmp eax, ecx
+%endmacro
+
 ; ---- entries -----------------------------------------------------------
 
 ; void kob_draw(struct kob_target *target, const struct kob_sprite *sprite,
@@ -245,7 +266,7 @@ draw:
         movsx ecx, word [si+TARGET_RIGHT]
         movsx edx, word [x]
         movzx ebx, word [width]
-        call clip_axis
+        CLIP_AXIS
         jge finish
         ; plane 0's first column: its screen x, its strip's entry, and the
         ; columns from it to the end
@@ -271,7 +292,7 @@ draw:
         movsx ecx, word [si+TARGET_BOTTOM]
         movsx edx, word [y]
         movzx ebx, word [height]
-        call clip_axis
+        CLIP_AXIS
         jge finish
         mov [first_row], ax
         mov [end_row], cx
@@ -335,8 +356,7 @@ plane_loop:
         shr dx, 2
         add dx, [row0]
         mov bp, [plane_strip]
-        xor bx, bx
-        jmp [column_loop]
+        jmp [column_loop]           ; bh is 0, bl the mask
 
 plane_done:
         dec byte [planes_left]
@@ -354,27 +374,6 @@ finish:
         pop di
         pop si
         pop bp
-        ret
-
-; Clips one axis in 32 bits, so that no position overflows: the sprite's ebx
-; pixels from edx against eax to ecx (exclusive, never left of 0). Returns
-; the first and end pixel in ax and cx, and flags "greater or equal" when
-; nothing remains.
-clip_axis:
-        test eax, eax
-        jns .low
-        xor eax, eax
-.low:
-        sub eax, edx
-        jns .from
-        xor eax, eax
-.from:
-        sub ecx, edx
-        cmp ecx, ebx
-        jle .to
-        mov ecx, ebx
-.to:
-        cmp eax, ecx
         ret
 
 ; ---- the column loops ---------------------------------------------------
