@@ -276,24 +276,21 @@ int load_sprites(kob_size *arena, unsigned words) {
 static int stream_plane(struct kob_target *target, const struct view_sprite *sprite, int file, unsigned column,
                         unsigned count, int screen_x, int screen_step) {
   register const kob_size *strip = sprite->sprite.strip + column;
-  register unsigned base = 0; /* the low bits of the chunk's offset in the file */
-  kob_size last_end = strip[4 * (count - 1) + 1];
-  unsigned height = sprite->sprite.height, length = 0, from, want;
+  const kob_size *end = strip + 4 * count;
+  kob_size last_end = end[-3]; /* where the plane's last strip ends */
+  unsigned base = 0;           /* the low bits of the chunk's offset in the file */
+  unsigned height = sprite->sprite.height, length = 0, want;
   int y = sprite->y;
-  for (;;) {
-    from = (unsigned)strip[0] - base;
+  for (; strip != end; strip += 4, screen_x += screen_step) {
     if ((unsigned)strip[1] - base > length) {
       want = last_end - strip[0] < (kob_size)chunk_size ? (unsigned)(last_end - strip[0]) : chunk_size;
       if (view_read(file, strip[0], chunk, want) != (int)want) return 0;
       base = (unsigned)strip[0];
       length = want;
-      from = 0;
     }
-    kob_draw_strip(target, chunk + from, height, screen_x, y);
-    if (--count == 0) return 1;
-    strip += 4;
-    screen_x += screen_step;
+    kob_draw_strip(target, chunk + ((unsigned)strip[0] - base), height, screen_x, y);
   }
+  return 1;
 }
 
 /* The strips of the columns on screen, plane after plane; mirrored, column
