@@ -181,6 +181,9 @@ void kobview_table(const std::string& kobview, const std::string& dir, const std
         char tail[128];
         snprintf(tail, sizeof tail, " /D:OUT.BIN%s /R:%d %s@%d,%d%s", switches, run ? repeats : 1, v.name.c_str(), v.x,
                  v.y, v.c->mirrored ? ",H" : "");
+        // Each run makes its dump anew: replacing one left by the run before
+        // would count the renames of the earlier dump in one run only.
+        std::remove((dir + "/OUT.BIN").c_str());
         Cpu16 cpu;
         vga_model_reset(0);
         Cpu16::DosRun done = cpu.run_com(kobview, tail, dir);

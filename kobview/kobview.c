@@ -260,7 +260,9 @@ static int write_dump(int file) {
 
 static int show(void) {
   struct kob_target target;
-  unsigned i, round;
+  register const struct view_sprite *sprite;
+  const struct view_sprite *last = sprites + sprite_count;
+  unsigned round;
   int written;
   int dump = -1;
   if (dump_path != NULL) {
@@ -272,11 +274,11 @@ static int show(void) {
   modex_fill(0, MODEX_PAGE_BYTES, background);
   kob_target_init(&target, 0);
   for (round = 0; round < repeats; ++round) {
-    for (i = 0; i < sprite_count; ++i) {
-      if (draw_sprite(&target, &sprites[i])) continue;
+    for (sprite = sprites; sprite != last; ++sprite) {
+      if (draw_sprite(&target, sprite)) continue;
       modex_leave();
       if (dump >= 0) discard_dump(dump);
-      return say_about("Cannot read sprite file '%s'", sprites[i].path);
+      return say_about("Cannot read sprite file '%s'", sprite->path);
     }
   }
   if (dump < 0) {

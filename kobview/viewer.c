@@ -235,6 +235,24 @@ static int load_sprite(struct view_sprite *sprite, kob_size *arena, unsigned roo
   return 0;
 }
 
+/* Streamed strips are read a chunk at a time into what the sprites left of
+ * the arena, or into the one-strip window when that is more. */
+static unsigned char *chunk = window;
+static unsigned chunk_size = KOB_STRIP_WINDOW;
+
+/* The largest chunk read at once: one read's count is an int. */
+#define LARGEST_CHUNK 0x7FF0u
+
+static void place_chunk(kob_size *spare, unsigned words) {
+  unsigned largest = LARGEST_CHUNK / sizeof(kob_size);
+  chunk = window;
+  chunk_size = KOB_STRIP_WINDOW;
+  if (words > largest) words = largest;
+  if (words * sizeof(kob_size) <= KOB_STRIP_WINDOW) return;
+  chunk = (unsigned char *)spare;
+  chunk_size = words * sizeof(kob_size);
+}
+
 int load_sprites(kob_size *arena, unsigned words) {
   unsigned i, used = 0;
   for (i = 0; i < sprite_count; ++i) {
@@ -243,18 +261,45 @@ int load_sprites(kob_size *arena, unsigned words) {
     if (load_sprite(&sprites[i], arena + used, words - used, keep, &took)) return 1;
     used += took;
   }
+  place_chunk(arena + used, words - used);
   return 0;
 }
 
 /* ---- drawing ---- */
 
-/* The strips of the columns on screen, plane after plane, each read from the
- * file when its plane's turn comes; mirrored, column c lands at
- * x + width - 1 - c. */
+/* Draws `count` columns of one plane, from sprite column `column` on, every
+ * fourth, the first at screen x `screen_x` and the next `screen_step` from
+ * it. Their strips lie in the file in that order: each chunk is read from
+ * the first strip not in memory up to, at most, the plane's last. Offsets in
+ * a chunk are taken in unsigned arithmetic, which wraps as the file's
+ * offsets do: a chunk and the strip past it span far less than 64 KiB. */
+static int stream_plane(struct kob_target *target, const struct view_sprite *sprite, int file, unsigned column,
+                        unsigned count, int screen_x, int screen_step) {
+  register const kob_size *strip = sprite->sprite.strip + column;
+  const kob_size *end = strip + 4 * count;
+  kob_size last_end = end[-3]; /* where the plane's last strip ends */
+  unsigned base = 0;           /* the low bits of the chunk's offset in the file */
+  unsigned height = sprite->sprite.height, length = 0, want;
+  int y = sprite->y;
+  for (; strip != end; strip += 4, screen_x += screen_step) {
+    if ((unsigned)strip[1] - base > length) {
+      want = last_end - strip[0] < (kob_size)chunk_size ? (unsigned)(last_end - strip[0]) : chunk_size;
+      if (view_read(file, strip[0], chunk, want) != (int)want) return 0;
+      base = (unsigned)strip[0];
+      length = want;
+    }
+    kob_draw_strip(target, chunk + ((unsigned)strip[0] - base), height, screen_x, y);
+  }
+  return 1;
+}
+
+/* The strips of the columns on screen, plane after plane; mirrored, column
+ * c lands at x + width - 1 - c. Within a plane the columns go in the file's
+ * order whichever way they land: they never touch the same byte. */
 static int stream_sprite(struct kob_target *target, const struct view_sprite *sprite) {
   const struct kob_sprite *shape = &sprite->sprite;
   long first = (long)sprite->x, end = (long)sprite->x + (long)shape->width, screen_x;
-  unsigned plane, at, column, size;
+  unsigned plane, at, column, count;
   int ok = 1;
   int file = view_open(sprite->path);
   if (file < 0) return 0;
@@ -264,13 +309,16 @@ static int stream_sprite(struct kob_target *target, const struct view_sprite *sp
   for (plane = 0; plane < 4 && ok; ++plane) {
     /* the plane's first column on screen, then every fourth */
     screen_x = first + (long)((plane + 4 - (unsigned)(first & 3)) & 3);
-    for (; screen_x < end && ok; screen_x += 4) {
-      at = (unsigned)(screen_x - (long)sprite->x);
-      column = sprite->mirrored ? shape->width - 1 - at : at;
-      size = (unsigned)(shape->strip[column + 1] - shape->strip[column]);
-      ok = view_read(file, shape->strip[column], window, size) == (int)size;
-      if (ok) kob_draw_strip(target, window, shape->height, (int)screen_x, sprite->y);
+    if (screen_x >= end) continue;
+    count = (unsigned)((end - screen_x + 3) / 4);
+    at = (unsigned)(screen_x - (long)sprite->x);
+    if (!sprite->mirrored) {
+      ok = stream_plane(target, sprite, file, at, count, (int)screen_x, 4);
+      continue;
     }
+    /* the last column on screen holds the lowest sprite column */
+    column = shape->width - 1 - (at + 4 * (count - 1));
+    ok = stream_plane(target, sprite, file, column, count, (int)screen_x + 4 * (int)(count - 1), -4);
   }
   view_close(file);
   return ok;
@@ -291,12 +339,13 @@ void compile_sprites(unsigned char *code, unsigned size) {
 }
 
 int draw_sprite(struct kob_target *target, const struct view_sprite *sprite) {
-  if (!sprite->in_memory) return stream_sprite(target, sprite);
-  if (sprite->mirrored)
-    kob_draw_mirrored(target, &sprite->sprite, sprite->x, sprite->y);
-  else if (sprite->code != NULL)
-    view_draw_compiled(target, &sprite->sprite, sprite->code, sprite->x, sprite->y);
+  register const struct view_sprite *s = sprite; /* bcc keeps it in a register */
+  if (!s->in_memory) return stream_sprite(target, s);
+  if (s->mirrored)
+    kob_draw_mirrored(target, &s->sprite, s->x, s->y);
+  else if (s->code != NULL)
+    view_draw_compiled(target, &s->sprite, s->code, s->x, s->y);
   else
-    kob_draw(target, &sprite->sprite, sprite->x, sprite->y);
+    kob_draw(target, &s->sprite, s->x, s->y);
   return 1;
 }

@@ -7,7 +7,8 @@
  * sprites share one arena the caller gives: every sprite takes a strip table
  * sized to its width there, and a sprite whose whole file fits as well is
  * read and checked once and drawn from memory; a larger one is checked strip
- * by strip and streamed from its file when drawn. Room for the strip tables
+ * by strip and streamed from its file when drawn, in chunks read into what the
+ * sprites left of the arena. Room for the strip tables
  * of VIEW_MAX_SPRITES sprites of the widest kind is always kept, so any
  * command line that parses can be shown. */
 #ifndef VIEWER_H
@@ -58,7 +59,8 @@ int parse_arguments(int argc, char **argv);
 int load_palette(void);
 
 /* Opens and checks every sprite file, in order, within an arena of `words`
- * kob_size words (at least VIEW_MIN_ARENA_WORDS), and places centred ones. */
+ * kob_size words (at least VIEW_MIN_ARENA_WORDS), and places centred ones.
+ * What the sprites leave of the arena holds the chunks of streamed ones. */
 int load_sprites(kob_size *arena, unsigned words);
 
 /* With /C: compiles every sprite held in memory and drawn unmirrored, in

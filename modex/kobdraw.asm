@@ -113,6 +113,27 @@ group DGROUP _DATA _BSS
 
 CODE_SECTION
 
+; Clips one axis in 32 bits, so that no position overflows: the sprite's ebx
+; pixels from edx against eax to ecx (exclusive, never left of 0). Leaves the
+; first and end pixel in ax and cx, and flags "greater or equal" when nothing
+; remains.
+%macro CLIP_AXIS 0
+        test eax, eax
+        jns %%low
+        xor eax, eax
+%%low:
+        sub eax, edx
+        jns %%from
+        xor eax, eax
+%%from:
+        sub ecx, edx
+        cmp ecx, ebx
+        jle %%to
+        mov ecx, ebx
+%%to:
+        cmp eax, ecx
+%endmacro
+
 ; ---- entries -----------------------------------------------------------
 
 ; void kob_draw(struct kob_target *target, const struct kob_sprite *sprite,
@@ -155,57 +176,68 @@ sprite_entry:
 ; rectangle at the pitch last drawn goes straight to its records; any other is
 ; drawn as a one-column sprite whose only strip starts at `strip`.
 _kob_draw_strip:
-        push bp
         push si
         push di
         push es
-        mov bp, sp
-        mov si, [bp+10]
+        mov bx, sp                  ; the arguments from [bx+8]
+        mov si, [bx+8]
         mov ax, [si+TARGET_PITCH]
         cmp ax, [patched_pitch]
-        jne strip_as_sprite
-        mov cx, [bp+16]             ; x
-        test cx, cx
-        js finish
-        cmp cx, [si+TARGET_LEFT]
-        jl finish
-        cmp cx, [si+TARGET_RIGHT]
-        jge finish
-        movsx eax, word [bp+18]     ; y
-        movsx edx, word [si+TARGET_TOP]
-        test edx, edx
-        jns .top
-        xor edx, edx
-.top:
-        cmp eax, edx
-        jl strip_as_sprite
-        movzx edx, word [bp+14]
+        jne .as_sprite
+        movsx eax, word [bx+16]     ; y
+        test ax, ax
+        js .as_sprite
+        cmp ax, [si+TARGET_TOP]
+        jl .as_sprite
+        movzx edx, word [bx+12]
         add edx, eax
-        movsx ebx, word [si+TARGET_BOTTOM]
-        cmp edx, ebx
-        jg strip_as_sprite
+        movsx ecx, word [si+TARGET_BOTTOM]
+        cmp edx, ecx
+        jg .as_sprite
+        movzx ecx, word [bx+14]     ; x
+        test cx, cx
+        js strip_finish
+        cmp cx, [si+TARGET_LEFT]
+        jl strip_finish
+        cmp cx, [si+TARGET_RIGHT]
+        jge strip_finish
         imul ax, [si+TARGET_PITCH]
         add ax, [si+TARGET_PAGE]
         mov di, cx
         shr di, 2
         add di, ax
-        and cl, 3
-        mov bx, 1
-        shl bx, cl
-        cmp [si+TARGET_MASK], bx
+        and cx, 3
+        mov cx, [ecx*2 + plane_mask_words]
+        cmp [si+TARGET_MASK], cx
         je .selected
-        mov [si+TARGET_MASK], bx
-        mov ah, bl
+        mov [si+TARGET_MASK], cx
+        mov ah, cl
         mov al, MAP_MASK
         mov dx, SEQUENCER
         out dx, ax
 .selected:
         mov ax, VIDEO_SEGMENT
         mov es, ax
-        mov word [whole_entry + 2 * KOB_END], finish
-        mov si, [bp+12]
+        mov si, [bx+10]
         xor ebx, ebx
         NEXT_RECORD
+
+.as_sprite:
+        pop es
+        pop di
+        pop si
+        push bp
+        push si
+        push di
+        push es
+        mov bp, sp
+        jmp strip_as_sprite
+
+strip_finish:
+        pop es
+        pop di
+        pop si
+        ret
 
 strip_as_sprite:
         mov byte [mirrored], 0
@@ -234,7 +266,7 @@ draw:
         movsx ecx, word [si+TARGET_RIGHT]
         movsx edx, word [x]
         movzx ebx, word [width]
-        call clip_axis
+        CLIP_AXIS
         jge finish
         ; plane 0's first column: its screen x, its strip's entry, and the
         ; columns from it to the end
@@ -260,12 +292,13 @@ draw:
         movsx ecx, word [si+TARGET_BOTTOM]
         movsx edx, word [y]
         movzx ebx, word [height]
-        call clip_axis
+        CLIP_AXIS
         jge finish
         mov [first_row], ax
         mov [end_row], cx
-        neg ax
-        mov [above], ax
+        shl eax, 8
+        neg eax
+        mov [above], eax
         ; the column's top row wraps like unsigned arithmetic when above the page
         movsx eax, word [y]
         movzx ecx, word [si+TARGET_PITCH]
@@ -276,6 +309,7 @@ draw:
         ; on as a whole one after its first visible record; or rows cut off
         ; below, where every record is clipped.
         mov word [column_loop], whole_column
+        mov word [whole_entry], whole_skip_only
         mov word [whole_entry + 2 * KOB_END], whole_strip_end
         mov ax, [end_row]
         cmp ax, [height]
@@ -283,14 +317,19 @@ draw:
         cmp word [first_row], 0
         je .columns
         mov word [column_loop], top_cut_column
+        mov word [whole_entry], top_cut_skip_only
         mov word [whole_entry + 2 * KOB_END], top_cut_strip_end
+        movzx ebx, word [first_row]
+        mov ax, [ebx*2 + skip_rows]
+        add [row0], ax              ; its columns start from the window's first row
         jmp .columns
 .below:
         mov word [column_loop], clipped_column
 .columns:
-        mov ax, VIDEO_SEGMENT
+        mov eax, VIDEO_SEGMENT
         mov es, ax
-        xor ebx, ebx
+        xor ebx, ebx                ; from here on the upper halves of eax, ebx
+        xor ecx, ecx                ; and ecx stay 0 but where ecx counts
         mov byte [planes_left], 4
 
 ; Each plane: its first visible column, its mask selected unless the target
@@ -317,8 +356,7 @@ plane_loop:
         shr dx, 2
         add dx, [row0]
         mov bp, [plane_strip]
-        xor bx, bx
-        jmp [column_loop]
+        jmp [column_loop]           ; bh is 0, bl the mask
 
 plane_done:
         dec byte [planes_left]
@@ -330,31 +368,12 @@ plane_done:
         jmp plane_loop
 
 finish:
+        mov word [whole_entry], strip_skip_only
+        mov word [whole_entry + 2 * KOB_END], strip_finish
         pop es
         pop di
         pop si
         pop bp
-        ret
-
-; Clips one axis in 32 bits, so that no position overflows: the sprite's ebx
-; pixels from edx against eax to ecx (exclusive, never left of 0). Returns
-; the first and end pixel in ax and cx, and flags "greater or equal" when
-; nothing remains.
-clip_axis:
-        test eax, eax
-        jns .low
-        xor eax, eax
-.low:
-        sub eax, edx
-        jns .from
-        xor eax, eax
-.from:
-        sub ecx, edx
-        cmp ecx, ebx
-        jle .to
-        mov ecx, ebx
-.to:
-        cmp eax, ecx
         ret
 
 ; ---- the column loops ---------------------------------------------------
@@ -374,24 +393,29 @@ whole_strip_end:
         jmp plane_done
 
 ; A record of no pixels: what was loaded as its pixels is the next record.
-; Most often it is the rows below a column's last pixels, and the strip ends.
-skip_only:
+; Most often it is the rows below a column's last pixels, and the strip ends:
+; one for each kind of column, that goes straight to its strip's end.
+%macro SKIP_ONLY 2 ; the label, the strip's end
+%1:
         cmp al, KOB_END
-        jne .next
-        jmp [whole_entry + 2 * KOB_END]
-.next:
+        je %2
         NEXT_LOADED
+%endmacro
 
-; Columns cut by the rectangle. cx: the row below the last record passed,
-; less the window's first row; records wholly above the window are passed by
-; their counts alone, two to a loop, and the first that reaches it goes on to
-; be drawn.
+        SKIP_ONLY whole_skip_only, whole_strip_end
+        SKIP_ONLY top_cut_skip_only, top_cut_strip_end
+        SKIP_ONLY strip_skip_only, strip_finish
+
+; Columns cut by the rectangle. ecx: the row below the last record passed,
+; less the window's first row, times 256; records wholly above the window are
+; passed by their counts alone, and the first that reaches it goes on to be
+; drawn. Times 256, the record's control and skip word adds its skip and its
+; control byte, and a table by the control byte turns that into its pixels.
 %macro PASS 1 ; where a record that reaches the window goes
         lodsw
-        mov bl, ah
-        add cx, bx                  ; the record's top row
+        add ecx, eax
         mov bl, al
-        add cx, [ebx*2 + record_pixels] ; the row below it; far below for the end
+        add ecx, [ebx*4 + pass_rows] ; the row below it, times 256; far below for the end
         jg %1
         add si, [ebx*2 + record_bytes]
 %endmacro
@@ -400,8 +424,10 @@ skip_only:
 %1:
         mov si, [bp]
         add si, [data]
-        mov cx, [above]
+        mov ecx, [above]
 %2:
+        PASS %4
+        PASS %4
         PASS %4
         PASS %4
         jmp %2
@@ -417,27 +443,29 @@ skip_only:
 ; Rows cut off above only: the record that reaches the window is drawn from
 ; the first row inside it, and the column goes on as a whole one.
         CUT_COLUMN top_cut_column, top_cut_record, top_cut_strip_end, top_cut_reached
+; The end, far below, counts as a whole record: its entry ends the strip.
 top_cut_reached:
-        cmp bl, KOB_END
-        je top_cut_strip_end
-        mov ax, cx                  ; its rows inside the window
-        add cx, [first_row]
-        cmp ax, [ebx*2 + record_pixels]
-        jae .whole
-        test bl, bl
-        js .run
-        add si, [ebx*2 + record_pixels]
-        sub si, ax                  ; past the literal's pixels above the window
-.run:
-        and bl, KOB_RUN_BASE
-        or bl, al                   ; the control byte of a record that long
-.whole:
-        mov di, cx
-        add di, di
-        mov di, [di + skip_rows]
-        add di, dx
+        shr ecx, 8
+        mov di, [ecx*2 + skip_rows]
+        add di, dx                  ; the row below the record
+        cmp cx, [ebx*2 + record_pixels]
+        jb .cut
         lodsw
         jmp [ebx*2 + whole_entry]
+.cut:
+        jmp [ebx*2 + cut_entry]     ; cx of its pixels inside the window
+
+; The part inside the window of a record cut by its top, cx pixels: a run
+; that long, or the literal's last cx pixels.
+top_cut_run:
+        lodsw
+        jmp [ecx*2 + whole_entry + 2 * KOB_RUN_BASE]
+
+top_cut_literal:
+        add si, [ebx*2 + record_pixels]
+        sub si, cx
+        lodsw
+        jmp [ecx*2 + whole_entry]
 
 ; Rows cut off below: every record is clipped to the window.
         CUT_COLUMN clipped_column, clipped_record, clipped_strip_end, clipped_reached
@@ -447,6 +475,7 @@ top_cut_reached:
 clipped_reached:
         cmp bl, KOB_END
         je clipped_strip_end
+        shr ecx, 8
         add cx, [first_row]
         mov di, cx
         sub di, [ebx*2 + record_pixels] ; the record's top row
@@ -478,6 +507,7 @@ clipped_reached:
         mov di, [di + skip_rows]
         add di, dx
         sub cx, [first_row]
+        shl ecx, 8
         lodsw
         jmp [ebx*2 + clipped_entry]
 
@@ -648,9 +678,9 @@ skip_rows:
 %endif
 %endmacro
 
-; The pixels of a record, and for the end a row count past any window (its
-; low byte 0, for the row tables).
-END_ROWS equ 4000h
+; The pixels of a record; for the end, fewer rows than it passes (below),
+; its low byte 0 for the row tables.
+END_ROWS equ 512
 record_pixels:
 %assign c 0
 %rep 256
@@ -659,6 +689,21 @@ record_pixels:
         dw END_ROWS
 %else
         dw n
+%endif
+%assign c c + 1
+%endrep
+
+; What passes a record above the window adds to its control and skip word:
+; its rows times 256 less its control byte; for the end, rows past any window.
+END_PASSED equ 1024
+pass_rows:
+%assign c 0
+%rep 256
+        PIXELS_OF c
+%if c == KOB_END
+        dd END_PASSED * 256 - c
+%else
+        dd n * 256 - c
 %endif
 %assign c c + 1
 %endrep
@@ -708,11 +753,24 @@ record_rows:
 %endrep
 %endmacro
 
-whole_entry: ENTRIES whole_even, whole_odd, whole_runs, skip_only, whole_strip_end
+whole_entry: ENTRIES whole_even, whole_odd, whole_runs, strip_skip_only, strip_finish
 clipped_entry: ENTRIES clipped_even, clipped_odd, clipped_runs, clipped_passed, clipped_strip_end
+
+; How the part inside the window of a record cut by its top is drawn.
+cut_entry:
+%assign c 0
+%rep 256
+%if c >= KOB_RUN_BASE
+        dw top_cut_run
+%else
+        dw top_cut_literal
+%endif
+%assign c c + 1
+%endrep
 
 zero_offset: dd 0
 plane_masks: db 1, 2, 4, 8
+plane_mask_words: dw 1, 2, 4, 8
 
 BSS_SECTION
 
@@ -732,7 +790,7 @@ plane_strip: resw 1        ; its strip table entry
 plane_step: resw 1         ; from one plane's first entry to the next's
 first_row: resw 1
 end_row: resw 1
-above: resw 1              ; minus first_row
+above: resd 1              ; minus first_row, times 256
 row0: resw 1               ; the video byte of the sprite's row 0, column 0
 step: resw 1               ; from a column's strip entry to the next's
 columns: resw 1            ; columns left in the plane

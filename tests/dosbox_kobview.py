@@ -98,7 +98,11 @@ def check_draws():
         'B.KOB@319,239 B.KOB@-64,0 B.KOB@320,0 B.KOB@0,-41 B.KOB@3,203',
         'C.KOB@-100,-7 E.KOB S.KOB@-5,-3 C.KOB@-3,-2 A.KOB@0,240 A.KOB@-37,5 C.KOB@-32768,32767',
         ' '.join(f'{rng.choice("ABCEF")}.KOB@{rng.randrange(-300, 330)},{rng.randrange(-260, 250)}' for _ in range(6)),
-        'G.KOB', 'C.KOB', 'G.KOB@-2,-2 C.KOB@-95,-7 G.KOB']]
+        'G.KOB', 'C.KOB', 'G.KOB@-2,-2 C.KOB@-95,-7 G.KOB',
+        # Sprites in memory leave little of the arena: the streamed ones (the fifth B and C) are read in chunks
+        # of a few strips, which end mid-strip.
+        'B.KOB@0,0 B.KOB@40,20 B.KOB@80,40 B.KOB@120,60 B.KOB@160,80,H B.KOB@200,100 C.KOB@-50,-3',
+        'B.KOB@0,0 B.KOB@40,20 B.KOB@80,40 B.KOB@120,60 B.KOB@160,80 B.KOB@200,100 C.KOB@-150,-3,H']]
     # The same through compiled code where it fits, mirrored, and drawn many times over the one page.
     plans += ['/B:250 /C ' + plan.split(' ', 2)[2] for plan in plans[1:]]
     plans += ['/B:250 /R:3 A.KOB@100,50,H A.KOB@141,51,h B.KOB@-10,100,H B.KOB@290,100,H C.KOB@-100,-7,H E.KOB@-5,-5,H',
