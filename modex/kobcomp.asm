@@ -13,20 +13,9 @@
         global  _kob_draw_compiled
         extern  _kob_draw
 
-; struct kob_target and struct kob_sprite as bcc lays them out
-TARGET_PAGE     equ 0
-TARGET_PITCH    equ 2
-TARGET_LEFT     equ 4
-TARGET_TOP      equ 6
-TARGET_RIGHT    equ 8
-TARGET_BOTTOM   equ 10
-TARGET_MASK     equ 12
-SPRITE_WIDTH    equ 2
-SPRITE_HEIGHT   equ 4
+%include "kob.inc"
 
 PITCH           equ 80          ; KOB_COMPILED_PITCH
-SEQUENCER       equ 3C4h        ; index port; the data port follows it
-VIDEO           equ 0A000h      ; segment of video memory
 
 ; the arguments, from bp
 ARG_TARGET      equ 4
@@ -110,7 +99,7 @@ _kob_draw_compiled:
         mov     dx, SEQUENCER
         push    ds
         push    ax
-        mov     ax, VIDEO
+        mov     ax, VIDEO_SEGMENT
         mov     ds, ax
         call    far [bp+DRIVER]
         pop     cx

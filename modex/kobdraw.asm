@@ -35,31 +35,12 @@
 bits 16
 cpu 386
 
-; struct kob_sprite and struct kob_target as bcc lays them out
-SPRITE_DATA equ 0
-SPRITE_WIDTH equ 2
-SPRITE_HEIGHT equ 4
-SPRITE_STRIP equ 6
-TARGET_PAGE equ 0
-TARGET_PITCH equ 2
-TARGET_LEFT equ 4
-TARGET_TOP equ 6
-TARGET_RIGHT equ 8
-TARGET_BOTTOM equ 10
-TARGET_MASK equ 12
+%include "kob.inc"
 
-; the strip records, as kob.h lays them out
-KOB_MAX_LITERAL equ 126
-KOB_MAX_RUN equ 126
-KOB_RUN_BASE equ 128
-KOB_END equ 255
 MAX_ROWS equ 256              ; row table entries: every skip, every height
 
 STRIP_ENTRY equ 4             ; bytes of one strip table entry (a kob_size)
 PLANE_STEP equ 4 * STRIP_ENTRY ; from one column of a plane to its next
-VIDEO_SEGMENT equ 0A000h
-SEQUENCER equ 3C4h
-MAP_MASK equ 2                ; the Sequencer's map mask index
 FIRST_PITCH equ 80            ; the pitch the sequences are assembled for
 
 STORE_SIZE equ 5              ; mov [es:di+disp16],al: the disp16 at byte 3

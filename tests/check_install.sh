@@ -20,7 +20,7 @@ for tool in pcx2kob kob2pcx; do
   [ "$status" -eq 1 ] || { echo "$tool -h exited with $status" >&2; exit 1; }
 done
 data=$prefix/share/pcx2kob
-for file in kob.h kobseam.h modex.h modexseam.h vgaregs.h kobcheck.c kobdraw.c modex.c; do
+for file in kob.h kob.inc kobseam.h modex.h modexseam.h vgaregs.h kobcheck.c kobdraw.c modex.c; do
   test -f "$data/modex/$file" || { echo "missing share/pcx2kob/modex/$file" >&2; exit 1; }
 done
 [ -f "$build/dos/libmodex.a" ] || exit 0
