@@ -128,7 +128,8 @@ _kob_draw:
 _kob_draw_mirrored:
         mov al, 1
 
-; Saved: bp, si, di, es; the arguments from [bp+10].
+; Saved: bp, si, di, es.
+ARGS equ 10                   ; from bp to the first argument
 sprite_entry:
         push bp
         push si
@@ -136,7 +137,7 @@ sprite_entry:
         push es
         mov bp, sp
         mov [mirrored], al
-        mov bx, [bp+12]
+        mov bx, [bp+ARGS+2]
         mov ax, [bx+SPRITE_DATA]
         mov [data], ax
         mov ax, [bx+SPRITE_WIDTH]
@@ -145,9 +146,9 @@ sprite_entry:
         mov [height], ax
         mov ax, [bx+SPRITE_STRIP]
         mov [strips], ax
-        mov ax, [bp+14]
+        mov ax, [bp+ARGS+4]
         mov [x], ax
-        mov ax, [bp+16]
+        mov ax, [bp+ARGS+6]
         mov [y], ax
         jmp draw
 
@@ -222,21 +223,21 @@ strip_finish:
 
 strip_as_sprite:
         mov byte [mirrored], 0
-        mov ax, [bp+12]
+        mov ax, [bp+ARGS+2]
         mov [data], ax
         mov word [width], 1
-        mov ax, [bp+14]
+        mov ax, [bp+ARGS+4]
         mov [height], ax
         mov word [strips], zero_offset
-        mov ax, [bp+16]
+        mov ax, [bp+ARGS+6]
         mov [x], ax
-        mov ax, [bp+18]
+        mov ax, [bp+ARGS+8]
         mov [y], ax
 
 ; ---- the draw ----------------------------------------------------------
 
 draw:
-        mov si, [bp+10]
+        mov si, [bp+ARGS]
         mov [target], si
         mov ax, [si+TARGET_PITCH]
         cmp ax, [patched_pitch]
@@ -279,7 +280,8 @@ draw:
         mov [end_row], cx
         shl eax, 8
         neg eax
-        mov [above], eax
+        mov [cs:top_cut_above - 4], eax
+        mov [cs:clipped_above - 4], eax
         ; the column's top row wraps like unsigned arithmetic when above the page
         movsx eax, word [y]
         movzx ecx, word [si+TARGET_PITCH]
@@ -401,29 +403,35 @@ whole_strip_end:
         add si, [ebx*2 + record_bytes]
 %endmacro
 
-%macro CUT_COLUMN 4 ; labels: the column, its next record, its strip's end, a record reaching the window
+; Each column's first record starts ecx at minus the window's first row,
+; times 256: draw patches that into the displacement at %5.
+%macro CUT_COLUMN 5 ; labels: the column, its next record, its strip's end, a record reaching the window, past the first
+%3:
+        add bp, [step]
+        inc dx
+        dec word [columns]
+        jz plane_done
 %1:
         mov si, [bp]
         add si, [data]
-        mov ecx, [above]
+        lodsw
+        lea ecx, [dword eax + 0]
+%5:
+        mov bl, al
+        add ecx, [ebx*4 + pass_rows]
+        jg %4
+        add si, [ebx*2 + record_bytes]
 %2:
         PASS %4
         PASS %4
         PASS %4
         PASS %4
         jmp %2
-
-%3:
-        add bp, [step]
-        inc dx
-        dec word [columns]
-        jnz %1
-        jmp plane_done
 %endmacro
 
 ; Rows cut off above only: the record that reaches the window is drawn from
 ; the first row inside it, and the column goes on as a whole one.
-        CUT_COLUMN top_cut_column, top_cut_record, top_cut_strip_end, top_cut_reached
+        CUT_COLUMN top_cut_column, top_cut_record, top_cut_strip_end, top_cut_reached, top_cut_above
 ; The end, far below, counts as a whole record: its entry ends the strip.
 top_cut_reached:
         shr ecx, 8
@@ -449,7 +457,7 @@ top_cut_literal:
         jmp [ecx*2 + whole_entry]
 
 ; Rows cut off below: every record is clipped to the window.
-        CUT_COLUMN clipped_column, clipped_record, clipped_strip_end, clipped_reached
+        CUT_COLUMN clipped_column, clipped_record, clipped_strip_end, clipped_reached, clipped_above
 
 ; A record that reaches the window: its rows inside it are drawn through the
 ; sequences, as a record of that many pixels.
@@ -771,9 +779,8 @@ plane_strip: resw 1        ; its strip table entry
 plane_step: resw 1         ; from one plane's first entry to the next's
 first_row: resw 1
 end_row: resw 1
-above: resd 1              ; minus first_row, times 256
 row0: resw 1               ; the video byte of the sprite's row 0, column 0
 step: resw 1               ; from a column's strip entry to the next's
-columns: resw 1            ; columns left in the plane
 column_loop: resw 1        ; whole_column, top_cut_column or clipped_column
+columns: resw 1            ; columns left in the plane
 resume: resw 1             ; the record after the clipped one
