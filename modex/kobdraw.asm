@@ -37,7 +37,8 @@ cpu 386
 
 %include "kob.inc"
 
-MAX_ROWS equ 256              ; row table entries: every skip, every height
+SHORT_RECORD equ 16           ; records this long have sequences of their own
+MAX_ROWS equ 256 + SHORT_RECORD ; row table entries: every skip, every height, and a short record's rows past a skip
 
 STRIP_ENTRY equ 4             ; bytes of one strip table entry (a kob_size)
 PLANE_STEP equ 4 * STRIP_ENTRY ; from one column of a plane to its next
@@ -47,29 +48,30 @@ STORE_SIZE equ 5              ; mov [es:di+disp16],al: the disp16 at byte 3
 DISP_AT equ 3
 PAIR_SIZE equ 2 * STORE_SIZE + 1 ; two stores and the lodsw that feeds them
 
-; Passes a record and jumps to the sequence that draws it: ax holds its
-; control and skip bytes, si points past them.
-%macro NEXT_LOADED 0
+; Passes a record's skip and jumps to the sequence that draws it, with di on
+; the record's first row: ax holds its control and skip bytes, si points past
+; them, and the record drawn last left di %1 rows above its end (a short
+; record's sequence leaves di on its first row; the table's entry %1 further
+; on adds those too).
+%macro NEXT_LOADED 1
         mov bl, ah
-        add di, [ebx*2 + skip_rows]
+        add di, [ebx*2 + skip_rows + 2 * %1]
         mov bl, al
-        add di, [ebx*2 + record_rows]
         lodsw                       ; the first two pixels, or the colour
         jmp [ebx*2 + whole_entry]
 %endmacro
 
-%macro NEXT_RECORD 0
+%macro NEXT_RECORD 1
         lodsw                       ; control, skip
-        NEXT_LOADED
+        NEXT_LOADED %1
 %endmacro
 
 ; The same where the last word loaded ended with the record's control byte
 ; in ah, and si points at its skip.
-%macro NEXT_AFTER_ONE 0
+%macro NEXT_AFTER_ONE 1
         mov bl, [si]
-        add di, [ebx*2 + skip_rows]
+        add di, [ebx*2 + skip_rows + 2 * %1]
         mov bl, ah
-        add di, [ebx*2 + record_rows]
         mov ax, [si+1]
         add si, 3
         jmp [ebx*2 + whole_entry]
@@ -202,7 +204,7 @@ _kob_draw_strip:
         mov es, ax
         mov si, [bx+10]
         xor ebx, ebx
-        NEXT_RECORD
+        NEXT_RECORD 0
 
 .as_sprite:
         pop es
@@ -367,7 +369,7 @@ whole_column:
         mov si, [bp]
         add si, [data]
         mov di, dx
-        NEXT_RECORD
+        NEXT_RECORD 0
 
 whole_strip_end:
         add bp, [step]
@@ -382,7 +384,7 @@ whole_strip_end:
 %1:
         cmp al, KOB_END
         je %2
-        NEXT_LOADED
+        NEXT_LOADED 0
 %endmacro
 
         SKIP_ONLY whole_skip_only, whole_strip_end
@@ -434,27 +436,38 @@ whole_strip_end:
         CUT_COLUMN top_cut_column, top_cut_record, top_cut_strip_end, top_cut_reached, top_cut_above
 ; The end, far below, counts as a whole record: its entry ends the strip.
 top_cut_reached:
-        shr ecx, 8
-        mov di, [ecx*2 + skip_rows]
-        add di, dx                  ; the row below the record
+        shr ecx, 8                  ; the row below the record
         cmp cx, [ebx*2 + record_pixels]
         jb .cut
+        sub cx, [ebx*2 + record_pixels]
+        mov di, [ecx*2 + skip_rows]
+        add di, dx                  ; the record's first row
         lodsw
         jmp [ebx*2 + whole_entry]
 .cut:
+        mov di, dx                  ; what is left of it starts the window
         jmp [ebx*2 + cut_entry]     ; cx of its pixels inside the window
 
 ; The part inside the window of a record cut by its top, cx pixels: a run
 ; that long, or the literal's last cx pixels.
 top_cut_run:
         lodsw
-        jmp [ecx*2 + whole_entry + 2 * KOB_RUN_BASE]
+        jmp [ecx*2 + cut_sequence + 2 * KOB_RUN_BASE]
 
 top_cut_literal:
         add si, [ebx*2 + record_pixels]
         sub si, cx
         lodsw
-        jmp [ecx*2 + whole_entry]
+        jmp [ecx*2 + cut_sequence]
+
+; A long one of those: di to the row below it (bl is the whole record's).
+long_cut_run:
+        add di, [ecx*2 + record_rows]
+        jmp [ecx*2 + long_entry + 2 * KOB_RUN_BASE]
+
+long_cut_literal:
+        add di, [ecx*2 + record_rows]
+        jmp [ecx*2 + long_entry]
 
 ; Rows cut off below: every record is clipped to the window.
         CUT_COLUMN clipped_column, clipped_record, clipped_strip_end, clipped_reached, clipped_above
@@ -507,7 +520,8 @@ clipped_passed:
 
 ; ---- the store sequences -------------------------------------------------
 ; Each is entered part way with es:di on the row below the record's last and
-; ax loaded from the record's first bytes; %1 ends it.
+; ax loaded from the record's first bytes; %1 ends it. A record of more than
+; SHORT_RECORD pixels comes here from long_record.
 
 ; A literal of an even count: pairs from the top.
 %macro EVEN_LITERALS 1
@@ -520,7 +534,7 @@ clipped_passed:
 %endif
 %assign m m - 2
 %endrep
-        %1 0
+        %1 0, 0
 %endmacro
 
 ; A literal of an odd count: pairs, then the last pixel alone; its lodsw took
@@ -534,7 +548,7 @@ clipped_passed:
 %assign m m - 2
 %endrep
         mov [es:word di - FIRST_PITCH], al
-        %1 1
+        %1 1, 0
 %endmacro
 
 ; A run: the colour once a row; its lodsw took one byte too many.
@@ -544,20 +558,20 @@ clipped_passed:
         mov [es:word di - m * FIRST_PITCH], al
 %assign m m - 1
 %endrep
-        %1 1
+        %1 1, 0
 %endmacro
 
 ; The ends: the next record, its control byte perhaps loaded already, or the
 ; clipped walk's next record.
-%macro WHOLE_END 1
+%macro WHOLE_END 2 ; one byte loaded too many; the record's rows above di
 %if %1
-        NEXT_AFTER_ONE
+        NEXT_AFTER_ONE %2
 %else
-        NEXT_RECORD
+        NEXT_RECORD %2
 %endif
 %endmacro
 
-%macro CLIPPED_END 1
+%macro CLIPPED_END 2
         mov si, [resume]
         jmp clipped_record
 %endmacro
@@ -568,6 +582,47 @@ whole_runs: RUNS WHOLE_END
 clipped_even: EVEN_LITERALS CLIPPED_END
 clipped_odd: ODD_LITERALS CLIPPED_END
 clipped_runs: RUNS CLIPPED_END
+
+; A long record of the whole sequences: di to the row below it.
+long_record:
+        add di, [ebx*2 + record_rows]
+        jmp [ebx*2 + long_entry]
+
+; A short record's own sequence, from es:di on its first row, ax loaded
+; from its first bytes: a literal of n pixels, or a run of n rows.
+%macro SHORT_LITERAL 1
+%assign m 0
+%rep %1 / 2
+        mov [es:word di + m * FIRST_PITCH], al
+        mov [es:word di + (m + 1) * FIRST_PITCH], ah
+%if m + 2 < %1
+        lodsw
+%endif
+%assign m m + 2
+%endrep
+%if %1 % 2
+        mov [es:word di + m * FIRST_PITCH], al
+        NEXT_AFTER_ONE %1
+%else
+        NEXT_RECORD %1
+%endif
+%endmacro
+
+%macro SHORT_RUN 1
+%assign m 0
+%rep %1
+        mov [es:word di + m * FIRST_PITCH], al
+%assign m m + 1
+%endrep
+        NEXT_AFTER_ONE %1
+%endmacro
+
+%assign n 1
+%rep SHORT_RECORD
+short_literal_ %+ n: SHORT_LITERAL n
+short_run_ %+ n: SHORT_RUN n
+%assign n n + 1
+%endrep
 
 ; ---- a new pitch ---------------------------------------------------------
 
@@ -601,11 +656,10 @@ patch_pitch:
 .sequence:
         mov bx, [si]                ; the first store
         mov cx, [si+2]              ; stores in the sequence
-        mov ax, cx
-        imul ax, dx
-        neg ax                      ; the first store's displacement
-        call [si+4]
-        add si, 6
+        mov ax, [si+4]
+        imul ax, dx                 ; the first store's displacement
+        call [si+6]
+        add si, 8
         cmp si, sequences_end
         jb .sequence
         pop si
@@ -634,14 +688,21 @@ patch_runs:
 
 DATA_SECTION
 
-; The sequences to rewrite: first store, stores, how.
+; The sequences to rewrite: first store, stores, the first store's row from
+; di, how.
 sequences:
-        dw whole_even, KOB_MAX_LITERAL, patch_literals
-        dw whole_odd, KOB_MAX_LITERAL - 1, patch_literals
-        dw whole_runs, KOB_MAX_RUN, patch_runs
-        dw clipped_even, KOB_MAX_LITERAL, patch_literals
-        dw clipped_odd, KOB_MAX_LITERAL - 1, patch_literals
-        dw clipped_runs, KOB_MAX_RUN, patch_runs
+        dw whole_even, KOB_MAX_LITERAL, -KOB_MAX_LITERAL, patch_literals
+        dw whole_odd, KOB_MAX_LITERAL - 1, -(KOB_MAX_LITERAL - 1), patch_literals
+        dw whole_runs, KOB_MAX_RUN, -KOB_MAX_RUN, patch_runs
+        dw clipped_even, KOB_MAX_LITERAL, -KOB_MAX_LITERAL, patch_literals
+        dw clipped_odd, KOB_MAX_LITERAL - 1, -(KOB_MAX_LITERAL - 1), patch_literals
+        dw clipped_runs, KOB_MAX_RUN, -KOB_MAX_RUN, patch_runs
+%assign n 1
+%rep SHORT_RECORD
+        dw short_literal_ %+ n, n, 0, patch_literals
+        dw short_run_ %+ n, n, 0, patch_runs
+%assign n n + 1
+%endrep
 sequences_end:
 
 patched_pitch: dw FIRST_PITCH
@@ -742,7 +803,33 @@ record_rows:
 %endrep
 %endmacro
 
-whole_entry: ENTRIES whole_even, whole_odd, whole_runs, strip_skip_only, strip_finish
+; Where each control byte's record is drawn from with di on its first row:
+; a short record's own sequence, or long_record.
+%macro FROM_FIRST_ROW 4 ; the record of no pixels, the strip's end, a long literal, a long run
+%assign c 0
+%rep 256
+        PIXELS_OF c
+%if c == 0
+        dw %1
+%elif n == 0
+        dw %2
+%elif n > SHORT_RECORD && c >= KOB_RUN_BASE
+        dw %4
+%elif n > SHORT_RECORD
+        dw %3
+%elif c >= KOB_RUN_BASE
+        dw short_run_ %+ n
+%else
+        dw short_literal_ %+ n
+%endif
+%assign c c + 1
+%endrep
+%endmacro
+
+whole_entry: FROM_FIRST_ROW strip_skip_only, strip_finish, long_record, long_record
+; The part of a record cut by the window's top, by its own length.
+cut_sequence: FROM_FIRST_ROW strip_finish, strip_finish, long_cut_literal, long_cut_run
+long_entry: ENTRIES whole_even, whole_odd, whole_runs, strip_finish, strip_finish
 clipped_entry: ENTRIES clipped_even, clipped_odd, clipped_runs, clipped_passed, clipped_strip_end
 
 ; How the part inside the window of a record cut by its top is drawn.
