@@ -277,7 +277,7 @@ static int show(void) {
     for (sprite = sprites; sprite != last; ++sprite) {
       /* The common case without a call of its own: a sprite in memory,
        * neither mirrored nor compiled. */
-      if (sprite->in_memory && !sprite->mirrored && sprite->code == NULL) {
+      if (sprite->code == NULL && !sprite->mirrored && sprite->in_memory) {
         kob_draw(&target, &sprite->sprite, sprite->x, sprite->y);
         continue;
       }

@@ -280,37 +280,37 @@ draw:
         jge finish
         mov [first_row], ax
         mov [end_row], cx
+        mov bx, ax                  ; the upper half of ebx is 0 from the height
         shl eax, 8
         neg eax
         mov [cs:top_cut_above - 4], eax
         mov [cs:clipped_above - 4], eax
         ; the column's top row wraps like unsigned arithmetic when above the page
         movsx eax, word [y]
-        movzx ecx, word [si+TARGET_PITCH]
-        imul eax, ecx
+        movzx edx, word [si+TARGET_PITCH]
+        imul eax, edx
         add ax, [si+TARGET_PAGE]
-        mov [row0], ax
         ; Whole columns; or rows cut off above only, where a column goes
         ; on as a whole one after its first visible record; or rows cut off
         ; below, where every record is clipped.
+        cmp cx, [height]
+        jne .below
+        test bx, bx
+        jnz .top_cut
         mov word [column_loop], whole_column
         mov word [whole_entry], whole_skip_only
         mov word [whole_entry + 2 * KOB_END], whole_strip_end
-        mov ax, [end_row]
-        cmp ax, [height]
-        jne .below
-        cmp word [first_row], 0
-        je .columns
+        jmp .columns
+.top_cut:
+        add ax, [ebx*2 + skip_rows] ; its columns start from the window's first row
         mov word [column_loop], top_cut_column
         mov word [whole_entry], top_cut_skip_only
         mov word [whole_entry + 2 * KOB_END], top_cut_strip_end
-        movzx ebx, word [first_row]
-        mov ax, [ebx*2 + skip_rows]
-        add [row0], ax              ; its columns start from the window's first row
         jmp .columns
 .below:
         mov word [column_loop], clipped_column
 .columns:
+        mov [row0], ax
         mov eax, VIDEO_SEGMENT
         mov es, ax
         xor ebx, ebx                ; from here on the upper halves of eax, ebx
@@ -318,8 +318,9 @@ draw:
         mov byte [planes_left], 4
 
 ; Each plane: its first visible column, its mask selected unless the target
-; has it, then every fourth column through the column loop.
-plane_loop:
+; has it (only the first plane's can be: from then on the target holds the
+; plane before), then every fourth column through the column loop.
+%macro PLANE 1 ; 1 where the target may hold the plane's mask
         mov cx, [remaining]
         add cx, 3
         shr cx, 2                   ; the plane's columns
@@ -327,21 +328,25 @@ plane_loop:
         mov [columns], cx
         mov bx, [plane_x]
         and bx, 3
-        mov bl, [bx + plane_masks]
+        mov ax, [ebx*2 + plane_selects]
+        mov bl, ah                  ; the mask
         mov di, [target]
+%if %1
         cmp [di+TARGET_MASK], bx
-        je .selected
+        je %%selected
+%endif
         mov [di+TARGET_MASK], bx
-        mov ah, bl
-        mov al, MAP_MASK
         mov dx, SEQUENCER
         out dx, ax
-.selected:
+%%selected:
         mov dx, [plane_x]
         shr dx, 2
         add dx, [row0]
         mov bp, [plane_strip]
         jmp [column_loop]           ; bh is 0, bl the mask
+%endmacro
+
+        PLANE 1
 
 plane_done:
         dec byte [planes_left]
@@ -350,7 +355,7 @@ plane_done:
         dec word [remaining]
         mov ax, [plane_step]
         add [plane_strip], ax
-        jmp plane_loop
+        PLANE 0
 
 finish:
         mov word [whole_entry], strip_skip_only
@@ -845,7 +850,7 @@ cut_entry:
 %endrep
 
 zero_offset: dd 0
-plane_masks: db 1, 2, 4, 8
+plane_selects: dw MAP_MASK + 100h, MAP_MASK + 200h, MAP_MASK + 400h, MAP_MASK + 800h ; the map mask's index, then the mask
 plane_mask_words: dw 1, 2, 4, 8
 
 BSS_SECTION
