@@ -132,6 +132,8 @@ _kob_draw_mirrored:
 
 ; Saved: bp, si, di, es.
 ARGS equ 10                   ; from bp to the first argument
+X equ ARGS + 4
+Y equ ARGS + 6
 sprite_entry:
         push bp
         push si
@@ -139,19 +141,7 @@ sprite_entry:
         push es
         mov bp, sp
         mov [mirrored], al
-        mov bx, [bp+ARGS+2]
-        mov ax, [bx+SPRITE_DATA]
-        mov [data], ax
-        mov ax, [bx+SPRITE_WIDTH]
-        mov [width], ax
-        mov ax, [bx+SPRITE_HEIGHT]
-        mov [height], ax
-        mov ax, [bx+SPRITE_STRIP]
-        mov [strips], ax
-        mov ax, [bp+ARGS+4]
-        mov [x], ax
-        mov ax, [bp+ARGS+6]
-        mov [y], ax
+        mov di, [bp+ARGS+2]
         jmp draw
 
 ; void kob_draw_strip(struct kob_target *target, const unsigned char *strip,
@@ -226,19 +216,21 @@ strip_finish:
 strip_as_sprite:
         mov byte [mirrored], 0
         mov ax, [bp+ARGS+2]
-        mov [data], ax
-        mov word [width], 1
+        mov [strip_sprite + SPRITE_DATA], ax
         mov ax, [bp+ARGS+4]
-        mov [height], ax
-        mov word [strips], zero_offset
+        mov [strip_sprite + SPRITE_HEIGHT], ax
         mov ax, [bp+ARGS+6]
-        mov [x], ax
-        mov ax, [bp+ARGS+8]
-        mov [y], ax
+        mov [bp+X], ax              ; the arguments are ours: x and y where
+        mov ax, [bp+ARGS+8]         ; kob_draw has them
+        mov [bp+Y], ax
+        mov di, strip_sprite
 
 ; ---- the draw ----------------------------------------------------------
 
+; bp: the frame, with x and y where kob_draw has them; di: the sprite.
 draw:
+        mov ax, [di+SPRITE_DATA]
+        mov [data], ax
         mov si, [bp+ARGS]
         mov [target], si
         mov ax, [si+TARGET_PITCH]
@@ -248,15 +240,15 @@ draw:
 .patched:
         movsx eax, word [si+TARGET_LEFT]
         movsx ecx, word [si+TARGET_RIGHT]
-        movsx edx, word [x]
-        movzx ebx, word [width]
+        movsx edx, word [bp+X]
+        movzx ebx, word [di+SPRITE_WIDTH]
         CLIP_AXIS
         jge finish
         ; plane 0's first column: its screen x, its strip's entry, and the
         ; columns from it to the end
         sub cx, ax
         mov [remaining], cx
-        mov cx, [x]
+        mov cx, [bp+X]
         add cx, ax
         mov [plane_x], cx
         mov word [plane_step], STRIP_ENTRY
@@ -264,18 +256,18 @@ draw:
         cmp byte [mirrored], 0
         je .forward
         neg ax
-        add ax, [width]
+        add ax, [di+SPRITE_WIDTH]
         dec ax                      ; mirrored: the column at position p is width - 1 - p
         neg word [plane_step]
         neg word [step]
 .forward:
         shl ax, 2
-        add ax, [strips]
+        add ax, [di+SPRITE_STRIP]
         mov [plane_strip], ax
         movsx eax, word [si+TARGET_TOP]
         movsx ecx, word [si+TARGET_BOTTOM]
-        movsx edx, word [y]
-        movzx ebx, word [height]
+        movsx edx, word [bp+Y]
+        movzx ebx, word [di+SPRITE_HEIGHT]
         CLIP_AXIS
         jge finish
         mov [first_row], ax
@@ -286,14 +278,14 @@ draw:
         mov [cs:top_cut_above - 4], eax
         mov [cs:clipped_above - 4], eax
         ; the column's top row wraps like unsigned arithmetic when above the page
-        movsx eax, word [y]
+        movsx eax, word [bp+Y]
         movzx edx, word [si+TARGET_PITCH]
         imul eax, edx
         add ax, [si+TARGET_PAGE]
         ; Whole columns; or rows cut off above only, where a column goes
         ; on as a whole one after its first visible record; or rows cut off
         ; below, where every record is clipped.
-        cmp cx, [height]
+        cmp cx, [di+SPRITE_HEIGHT]
         jne .below
         test bx, bx
         jnz .top_cut
@@ -850,6 +842,7 @@ cut_entry:
 %endrep
 
 zero_offset: dd 0
+strip_sprite: dw 0, 1, 0, zero_offset ; the one column kob_draw_strip draws as a sprite
 plane_selects: dw MAP_MASK + 100h, MAP_MASK + 200h, MAP_MASK + 400h, MAP_MASK + 800h ; the map mask's index, then the mask
 plane_mask_words: dw 1, 2, 4, 8
 
@@ -857,11 +850,6 @@ BSS_SECTION
 
 target: resw 1
 data: resw 1
-width: resw 1
-height: resw 1
-strips: resw 1
-x: resw 1
-y: resw 1
 mirrored: resb 1
 planes_left: resb 1
 alignb 2
