@@ -122,13 +122,15 @@ CODE_SECTION
 ; void kob_draw(struct kob_target *target, const struct kob_sprite *sprite,
 ;               int x, int y)
 _kob_draw:
-        mov al, 0
+        mov word [plane_step], STRIP_ENTRY
+        mov word [step], PLANE_STEP
         jmp sprite_entry
 
 ; void kob_draw_mirrored(struct kob_target *target,
 ;                        const struct kob_sprite *sprite, int x, int y)
 _kob_draw_mirrored:
-        mov al, 1
+        mov word [plane_step], -STRIP_ENTRY
+        mov word [step], -PLANE_STEP
 
 ; Saved: bp, si, di, es.
 ARGS equ 10                   ; from bp to the first argument
@@ -140,7 +142,6 @@ sprite_entry:
         push di
         push es
         mov bp, sp
-        mov [mirrored], al
         mov di, [bp+ARGS+2]
         jmp draw
 
@@ -214,7 +215,8 @@ strip_finish:
         ret
 
 strip_as_sprite:
-        mov byte [mirrored], 0
+        mov word [plane_step], STRIP_ENTRY
+        mov word [step], PLANE_STEP
         mov ax, [bp+ARGS+2]
         mov [strip_sprite + SPRITE_DATA], ax
         mov ax, [bp+ARGS+4]
@@ -251,15 +253,11 @@ draw:
         mov cx, [bp+X]
         add cx, ax
         mov [plane_x], cx
-        mov word [plane_step], STRIP_ENTRY
-        mov word [step], PLANE_STEP
-        cmp byte [mirrored], 0
-        je .forward
+        cmp word [step], 0
+        jg .forward
         neg ax
         add ax, [di+SPRITE_WIDTH]
         dec ax                      ; mirrored: the column at position p is width - 1 - p
-        neg word [plane_step]
-        neg word [step]
 .forward:
         shl ax, 2
         add ax, [di+SPRITE_STRIP]
@@ -305,9 +303,8 @@ draw:
         mov [row0], ax
         mov eax, VIDEO_SEGMENT
         mov es, ax
-        xor ebx, ebx                ; from here on the upper halves of eax, ebx
-        xor ecx, ecx                ; and ecx stay 0 but where ecx counts
-        mov byte [planes_left], 4
+        mov byte [planes_left], 4   ; from here on the upper halves of eax and
+                                    ; ebx (0 since the height) stay 0
 
 ; Each plane: its first visible column, its mask selected unless the target
 ; has it (only the first plane's can be: from then on the target holds the
@@ -436,11 +433,10 @@ top_cut_reached:
         shr ecx, 8                  ; the row below the record
         cmp cx, [ebx*2 + record_pixels]
         jb .cut
-        sub cx, [ebx*2 + record_pixels]
         mov di, [ecx*2 + skip_rows]
-        add di, dx                  ; the record's first row
+        add di, dx
         lodsw
-        jmp [ebx*2 + whole_entry]
+        jmp [ebx*2 + long_entry]    ; a whole one, from the row below it
 .cut:
         mov di, dx                  ; what is left of it starts the window
         jmp [ebx*2 + cut_entry]     ; cx of its pixels inside the window
@@ -826,7 +822,9 @@ record_rows:
 whole_entry: FROM_FIRST_ROW strip_skip_only, strip_finish, long_record, long_record
 ; The part of a record cut by the window's top, by its own length.
 cut_sequence: FROM_FIRST_ROW strip_finish, strip_finish, long_cut_literal, long_cut_run
-long_entry: ENTRIES whole_even, whole_odd, whole_runs, strip_finish, strip_finish
+; The same from the row below the record, for long_record and for the first
+; record of a top cut column, of any length.
+long_entry: ENTRIES whole_even, whole_odd, whole_runs, top_cut_skip_only, top_cut_strip_end
 clipped_entry: ENTRIES clipped_even, clipped_odd, clipped_runs, clipped_passed, clipped_strip_end
 
 ; How the part inside the window of a record cut by its top is drawn.
@@ -850,7 +848,6 @@ BSS_SECTION
 
 target: resw 1
 data: resw 1
-mirrored: resb 1
 planes_left: resb 1
 alignb 2
 remaining: resw 1          ; columns from the plane's first to the end
