@@ -119,31 +119,10 @@ CODE_SECTION
 
 ; ---- entries -----------------------------------------------------------
 
-; void kob_draw(struct kob_target *target, const struct kob_sprite *sprite,
-;               int x, int y)
-_kob_draw:
-        mov word [plane_step], STRIP_ENTRY
-        mov word [step], PLANE_STEP
-        jmp sprite_entry
-
-; void kob_draw_mirrored(struct kob_target *target,
-;                        const struct kob_sprite *sprite, int x, int y)
-_kob_draw_mirrored:
-        mov word [plane_step], -STRIP_ENTRY
-        mov word [step], -PLANE_STEP
-
 ; Saved: bp, si, di, es.
 ARGS equ 10                   ; from bp to the first argument
 X equ ARGS + 4
 Y equ ARGS + 6
-sprite_entry:
-        push bp
-        push si
-        push di
-        push es
-        mov bp, sp
-        mov di, [bp+ARGS+2]
-        jmp draw
 
 ; void kob_draw_strip(struct kob_target *target, const unsigned char *strip,
 ;                     unsigned height, int x, int y)
@@ -226,6 +205,28 @@ strip_as_sprite:
         mov ax, [bp+ARGS+8]         ; kob_draw has them
         mov [bp+Y], ax
         mov di, strip_sprite
+        jmp draw
+
+; void kob_draw_mirrored(struct kob_target *target,
+;                        const struct kob_sprite *sprite, int x, int y)
+_kob_draw_mirrored:
+        mov word [plane_step], -STRIP_ENTRY
+        mov word [step], -PLANE_STEP
+        jmp sprite_entry
+
+; void kob_draw(struct kob_target *target, const struct kob_sprite *sprite,
+;               int x, int y)
+_kob_draw:
+        mov word [plane_step], STRIP_ENTRY
+        mov word [step], PLANE_STEP
+sprite_entry:
+        push bp
+        push si
+        push di
+        push es
+        mov bp, sp
+        mov di, [bp+ARGS+2]
+
 
 ; ---- the draw ----------------------------------------------------------
 
@@ -268,13 +269,7 @@ draw:
         movzx ebx, word [di+SPRITE_HEIGHT]
         CLIP_AXIS
         jge finish
-        mov [first_row], ax
-        mov [end_row], cx
-        mov bx, ax                  ; the upper half of ebx is 0 from the height
-        shl eax, 8
-        neg eax
-        mov [cs:top_cut_above - 4], eax
-        mov [cs:clipped_above - 4], eax
+        mov bx, ax                  ; the first row; the upper half of ebx is 0 from the height
         ; the column's top row wraps like unsigned arithmetic when above the page
         movsx eax, word [bp+Y]
         movzx edx, word [si+TARGET_PITCH]
@@ -293,11 +288,17 @@ draw:
         jmp .columns
 .top_cut:
         add ax, [ebx*2 + skip_rows] ; its columns start from the window's first row
+        imul edx, ebx, -256
+        mov [cs:top_cut_above - 4], edx
         mov word [column_loop], top_cut_column
         mov word [whole_entry], top_cut_skip_only
         mov word [whole_entry + 2 * KOB_END], top_cut_strip_end
         jmp .columns
 .below:
+        mov [first_row], bx
+        mov [end_row], cx
+        imul edx, ebx, -256
+        mov [cs:clipped_above - 4], edx
         mov word [column_loop], clipped_column
 .columns:
         mov [row0], ax
