@@ -250,6 +250,7 @@ draw:
         ; plane 0's first column: its screen x, its strip's entry, and the
         ; columns from it to the end
         sub cx, ax
+        add cx, 3
         mov [remaining], cx
         mov cx, [bp+X]
         add cx, ax
@@ -286,6 +287,13 @@ draw:
         mov word [whole_entry], whole_skip_only
         mov word [whole_entry + 2 * KOB_END], whole_strip_end
         jmp .columns
+.below:
+        mov [first_row], bx
+        mov [end_row], cx
+        imul edx, ebx, -256
+        mov [cs:clipped_above - 4], edx
+        mov word [column_loop], clipped_column
+        jmp .columns
 .top_cut:
         add ax, [ebx*2 + skip_rows] ; its columns start from the window's first row
         imul edx, ebx, -256
@@ -293,13 +301,6 @@ draw:
         mov word [column_loop], top_cut_column
         mov word [whole_entry], top_cut_skip_only
         mov word [whole_entry + 2 * KOB_END], top_cut_strip_end
-        jmp .columns
-.below:
-        mov [first_row], bx
-        mov [end_row], cx
-        imul edx, ebx, -256
-        mov [cs:clipped_above - 4], edx
-        mov word [column_loop], clipped_column
 .columns:
         mov [row0], ax
         mov eax, VIDEO_SEGMENT
@@ -312,9 +313,10 @@ draw:
 ; plane before), then every fourth column through the column loop.
 %macro PLANE 1 ; 1 where the target may hold the plane's mask
         mov cx, [remaining]
-        add cx, 3
         shr cx, 2                   ; the plane's columns
-        jz finish
+%if %1 == 0
+        jz finish                   ; the first plane has one at least
+%endif
         mov [columns], cx
         mov bx, [plane_x]
         and bx, 3
@@ -851,7 +853,7 @@ target: resw 1
 data: resw 1
 planes_left: resb 1
 alignb 2
-remaining: resw 1          ; columns from the plane's first to the end
+remaining: resw 1          ; columns from the plane's first to the end, + 3
 plane_x: resw 1            ; the screen x of the plane's first column
 plane_strip: resw 1        ; its strip table entry
 plane_step: resw 1         ; from one plane's first entry to the next's
