@@ -252,9 +252,8 @@ draw:
         sub cx, ax
         add cx, 3
         mov [remaining], cx
-        mov cx, [bp+X]
-        add cx, ax
-        mov [plane_x], cx
+        add dx, ax                  ; edx: x, from the clipping
+        mov [plane_x], dx
         cmp word [step], 0
         jg .forward
         neg ax
@@ -272,10 +271,8 @@ draw:
         jge finish
         mov bx, ax                  ; the first row; the upper half of ebx is 0 from the height
         ; the column's top row wraps like unsigned arithmetic when above the page
-        movsx eax, word [bp+Y]
-        movzx edx, word [si+TARGET_PITCH]
-        imul eax, edx
-        add ax, [si+TARGET_PAGE]
+        imul dx, [si+TARGET_PITCH]  ; edx: y, from the clipping
+        add dx, [si+TARGET_PAGE]
         ; Whole columns; or rows cut off above only, where a column goes
         ; on as a whole one after its first visible record; or rows cut off
         ; below, where every record is clipped.
@@ -290,19 +287,19 @@ draw:
 .below:
         mov [first_row], bx
         mov [end_row], cx
-        imul edx, ebx, -256
-        mov [cs:clipped_above - 4], edx
+        imul eax, ebx, -256
+        mov [cs:clipped_above - 4], eax
         mov word [column_loop], clipped_column
         jmp .columns
 .top_cut:
-        add ax, [ebx*2 + skip_rows] ; its columns start from the window's first row
-        imul edx, ebx, -256
-        mov [cs:top_cut_above - 4], edx
+        add dx, [ebx*2 + skip_rows] ; its columns start from the window's first row
+        imul eax, ebx, -256
+        mov [cs:top_cut_above - 4], eax
         mov word [column_loop], top_cut_column
         mov word [whole_entry], top_cut_skip_only
         mov word [whole_entry + 2 * KOB_END], top_cut_strip_end
 .columns:
-        mov [row0], ax
+        mov [row0], dx
         mov eax, VIDEO_SEGMENT
         mov es, ax
         mov byte [planes_left], 4   ; from here on the upper halves of eax and
