@@ -10,16 +10,20 @@
 ; [sp+2], the caller pops them; DS = ES = SS, all data and the stack in that
 ; one segment, the code in CS (bcc's .COM puts DS past the code). ax, bx, cx
 ; and dx may change, and the upper halves of eax, ebx, ecx and edx; si, di, bp,
-; ds and es are kept.
+; ds and es are kept. The arguments' slots are ours, as in C: kob_draw_strip
+; may rewrite them.
 ;
-; How a strip is drawn. es:di is the video byte of the row below the last
-; record drawn; a record adds its skip's and its pixels' rows through two
-; tables (k x pitch), then jumps through a table indexed by its control byte
-; into an unrolled store sequence, part way, so that the sequence's last store
-; lands on the record's last row: a run stores its colour once a row, a
-; literal stores two pixels for each word it loads. The pitch sits in the
-; sequences' displacements and the row tables; a draw with another pitch than
-; the last rewrites them first. Each record reads the two bytes past its
+; How a strip is drawn. A record adds its skip's rows to es:di through a table
+; (k x pitch), then jumps through a table indexed by its control byte to the
+; stores: a run stores its colour once a row, a literal stores two pixels for
+; each word it loads. A record of up to SHORT_RECORD pixels has a sequence of
+; its own, entered with di on its first row, which leaves di there and looks
+; up the next record's skip that many entries further on: one lookup passes
+; both. A longer one first moves di to the row below it (its pixels' rows,
+; from a second table) and enters an unrolled sequence part way, so that the
+; last store lands on its last row. The pitch sits in the sequences'
+; displacements and the row tables; a draw with another pitch than the last
+; rewrites them first. Each record reads the two bytes past its
 ; control and skip before it knows what they are, so the drawer may read up to
 ; three bytes past a strip's end byte (never written, and harmless in a .COM,
 ; whose stack lies above its data).
