@@ -10,16 +10,20 @@
 ; [sp+2], the caller pops them; DS = ES = SS, all data and the stack in that
 ; one segment, the code in CS (bcc's .COM puts DS past the code). ax, bx, cx
 ; and dx may change, and the upper halves of eax, ebx, ecx and edx; si, di, bp,
-; ds and es are kept.
+; ds and es are kept. The arguments' slots are ours, as in C: kob_draw_strip
+; may rewrite them.
 ;
-; How a strip is drawn. es:di is the video byte of the row below the last
-; record drawn; a record adds its skip's and its pixels' rows through two
-; tables (k x pitch), then jumps through a table indexed by its control byte
-; into an unrolled store sequence, part way, so that the sequence's last store
-; lands on the record's last row: a run stores its colour once a row, a
-; literal stores two pixels for each word it loads. The pitch sits in the
-; sequences' displacements and the row tables; a draw with another pitch than
-; the last rewrites them first. Each record reads the two bytes past its
+; How a strip is drawn. A record adds its skip's rows to es:di through a table
+; (k x pitch), then jumps through a table indexed by its control byte to the
+; stores: a run stores its colour once a row, a literal stores two pixels for
+; each word it loads. A record of up to SHORT_RECORD pixels has a sequence of
+; its own, entered with di on its first row, which leaves di there and looks
+; up the next record's skip that many entries further on: one lookup passes
+; both. A longer one first moves di to the row below it (its pixels' rows,
+; from a second table) and enters an unrolled sequence part way, so that the
+; last store lands on its last row. The pitch sits in the sequences'
+; displacements and the row tables; a draw with another pitch than the last
+; rewrites them first. Each record reads the two bytes past its
 ; control and skip before it knows what they are, so the drawer may read up to
 ; three bytes past a strip's end byte (never written, and harmless in a .COM,
 ; whose stack lies above its data).
@@ -37,7 +41,8 @@ cpu 386
 
 %include "kob.inc"
 
-MAX_ROWS equ 256              ; row table entries: every skip, every height
+SHORT_RECORD equ 16           ; records this long have sequences of their own
+MAX_ROWS equ 256 + SHORT_RECORD ; row table entries: every skip, every height, and a short record's rows past a skip
 
 STRIP_ENTRY equ 4             ; bytes of one strip table entry (a kob_size)
 PLANE_STEP equ 4 * STRIP_ENTRY ; from one column of a plane to its next
@@ -47,29 +52,30 @@ STORE_SIZE equ 5              ; mov [es:di+disp16],al: the disp16 at byte 3
 DISP_AT equ 3
 PAIR_SIZE equ 2 * STORE_SIZE + 1 ; two stores and the lodsw that feeds them
 
-; Passes a record and jumps to the sequence that draws it: ax holds its
-; control and skip bytes, si points past them.
-%macro NEXT_LOADED 0
+; Passes a record's skip and jumps to the sequence that draws it, with di on
+; the record's first row: ax holds its control and skip bytes, si points past
+; them, and the record drawn last left di %1 rows above its end (a short
+; record's sequence leaves di on its first row; the table's entry %1 further
+; on adds those too).
+%macro NEXT_LOADED 1
         mov bl, ah
-        add di, [ebx*2 + skip_rows]
+        add di, [ebx*2 + skip_rows + 2 * %1]
         mov bl, al
-        add di, [ebx*2 + record_rows]
         lodsw                       ; the first two pixels, or the colour
         jmp [ebx*2 + whole_entry]
 %endmacro
 
-%macro NEXT_RECORD 0
+%macro NEXT_RECORD 1
         lodsw                       ; control, skip
-        NEXT_LOADED
+        NEXT_LOADED %1
 %endmacro
 
 ; The same where the last word loaded ended with the record's control byte
 ; in ah, and si points at its skip.
-%macro NEXT_AFTER_ONE 0
+%macro NEXT_AFTER_ONE 1
         mov bl, [si]
-        add di, [ebx*2 + skip_rows]
+        add di, [ebx*2 + skip_rows + 2 * %1]
         mov bl, ah
-        add di, [ebx*2 + record_rows]
         mov ax, [si+1]
         add si, 3
         jmp [ebx*2 + whole_entry]
@@ -117,39 +123,10 @@ CODE_SECTION
 
 ; ---- entries -----------------------------------------------------------
 
-; void kob_draw(struct kob_target *target, const struct kob_sprite *sprite,
-;               int x, int y)
-_kob_draw:
-        mov al, 0
-        jmp sprite_entry
-
-; void kob_draw_mirrored(struct kob_target *target,
-;                        const struct kob_sprite *sprite, int x, int y)
-_kob_draw_mirrored:
-        mov al, 1
-
-; Saved: bp, si, di, es; the arguments from [bp+10].
-sprite_entry:
-        push bp
-        push si
-        push di
-        push es
-        mov bp, sp
-        mov [mirrored], al
-        mov bx, [bp+12]
-        mov ax, [bx+SPRITE_DATA]
-        mov [data], ax
-        mov ax, [bx+SPRITE_WIDTH]
-        mov [width], ax
-        mov ax, [bx+SPRITE_HEIGHT]
-        mov [height], ax
-        mov ax, [bx+SPRITE_STRIP]
-        mov [strips], ax
-        mov ax, [bp+14]
-        mov [x], ax
-        mov ax, [bp+16]
-        mov [y], ax
-        jmp draw
+; Saved: bp, si, di, es.
+ARGS equ 10                   ; from bp to the first argument
+X equ ARGS + 4
+Y equ ARGS + 6
 
 ; void kob_draw_strip(struct kob_target *target, const unsigned char *strip,
 ;                     unsigned height, int x, int y)
@@ -201,7 +178,7 @@ _kob_draw_strip:
         mov es, ax
         mov si, [bx+10]
         xor ebx, ebx
-        NEXT_RECORD
+        NEXT_RECORD 0
 
 .as_sprite:
         pop es
@@ -221,22 +198,47 @@ strip_finish:
         ret
 
 strip_as_sprite:
-        mov byte [mirrored], 0
-        mov ax, [bp+12]
-        mov [data], ax
-        mov word [width], 1
-        mov ax, [bp+14]
-        mov [height], ax
-        mov word [strips], zero_offset
-        mov ax, [bp+16]
-        mov [x], ax
-        mov ax, [bp+18]
-        mov [y], ax
+        mov word [plane_step], STRIP_ENTRY
+        mov word [step], PLANE_STEP
+        mov ax, [bp+ARGS+2]
+        mov [strip_sprite + SPRITE_DATA], ax
+        mov ax, [bp+ARGS+4]
+        mov [strip_sprite + SPRITE_HEIGHT], ax
+        mov ax, [bp+ARGS+6]
+        mov [bp+X], ax              ; the arguments are ours: x and y where
+        mov ax, [bp+ARGS+8]         ; kob_draw has them
+        mov [bp+Y], ax
+        mov di, strip_sprite
+        jmp draw
+
+; void kob_draw_mirrored(struct kob_target *target,
+;                        const struct kob_sprite *sprite, int x, int y)
+_kob_draw_mirrored:
+        mov word [plane_step], -STRIP_ENTRY
+        mov word [step], -PLANE_STEP
+        jmp sprite_entry
+
+; void kob_draw(struct kob_target *target, const struct kob_sprite *sprite,
+;               int x, int y)
+_kob_draw:
+        mov word [plane_step], STRIP_ENTRY
+        mov word [step], PLANE_STEP
+sprite_entry:
+        push bp
+        push si
+        push di
+        push es
+        mov bp, sp
+        mov di, [bp+ARGS+2]
+
 
 ; ---- the draw ----------------------------------------------------------
 
+; bp: the frame, with x and y where kob_draw has them; di: the sprite.
 draw:
-        mov si, [bp+10]
+        mov ax, [di+SPRITE_DATA]
+        mov [data], ax
+        mov si, [bp+ARGS]
         mov [target], si
         mov ax, [si+TARGET_PITCH]
         cmp ax, [patched_pitch]
@@ -245,99 +247,99 @@ draw:
 .patched:
         movsx eax, word [si+TARGET_LEFT]
         movsx ecx, word [si+TARGET_RIGHT]
-        movsx edx, word [x]
-        movzx ebx, word [width]
+        movsx edx, word [bp+X]
+        movzx ebx, word [di+SPRITE_WIDTH]
         CLIP_AXIS
         jge finish
         ; plane 0's first column: its screen x, its strip's entry, and the
         ; columns from it to the end
         sub cx, ax
+        add cx, 3
         mov [remaining], cx
-        mov cx, [x]
-        add cx, ax
-        mov [plane_x], cx
-        mov word [plane_step], STRIP_ENTRY
-        mov word [step], PLANE_STEP
-        cmp byte [mirrored], 0
-        je .forward
+        add dx, ax                  ; edx: x, from the clipping
+        mov [plane_x], dx
+        cmp word [step], 0
+        jg .forward
         neg ax
-        add ax, [width]
+        add ax, [di+SPRITE_WIDTH]
         dec ax                      ; mirrored: the column at position p is width - 1 - p
-        neg word [plane_step]
-        neg word [step]
 .forward:
         shl ax, 2
-        add ax, [strips]
+        add ax, [di+SPRITE_STRIP]
         mov [plane_strip], ax
         movsx eax, word [si+TARGET_TOP]
         movsx ecx, word [si+TARGET_BOTTOM]
-        movsx edx, word [y]
-        movzx ebx, word [height]
+        movsx edx, word [bp+Y]
+        movzx ebx, word [di+SPRITE_HEIGHT]
         CLIP_AXIS
         jge finish
-        mov [first_row], ax
-        mov [end_row], cx
-        shl eax, 8
-        neg eax
-        mov [above], eax
+        mov bx, ax                  ; the first row; the upper half of ebx is 0 from the height
         ; the column's top row wraps like unsigned arithmetic when above the page
-        movsx eax, word [y]
-        movzx ecx, word [si+TARGET_PITCH]
-        imul eax, ecx
-        add ax, [si+TARGET_PAGE]
-        mov [row0], ax
+        imul dx, [si+TARGET_PITCH]  ; edx: y, from the clipping
+        add dx, [si+TARGET_PAGE]
         ; Whole columns; or rows cut off above only, where a column goes
         ; on as a whole one after its first visible record; or rows cut off
         ; below, where every record is clipped.
+        cmp cx, [di+SPRITE_HEIGHT]
+        jne .below
+        test bx, bx
+        jnz .top_cut
         mov word [column_loop], whole_column
         mov word [whole_entry], whole_skip_only
         mov word [whole_entry + 2 * KOB_END], whole_strip_end
-        mov ax, [end_row]
-        cmp ax, [height]
-        jne .below
-        cmp word [first_row], 0
-        je .columns
+        jmp .columns
+.below:
+        mov [first_row], bx
+        mov [end_row], cx
+        imul eax, ebx, -256
+        mov [cs:clipped_above - 4], eax
+        mov word [column_loop], clipped_column
+        jmp .columns
+.top_cut:
+        add dx, [ebx*2 + skip_rows] ; its columns start from the window's first row
+        imul eax, ebx, -256
+        mov [cs:top_cut_above - 4], eax
         mov word [column_loop], top_cut_column
         mov word [whole_entry], top_cut_skip_only
         mov word [whole_entry + 2 * KOB_END], top_cut_strip_end
-        movzx ebx, word [first_row]
-        mov ax, [ebx*2 + skip_rows]
-        add [row0], ax              ; its columns start from the window's first row
-        jmp .columns
-.below:
-        mov word [column_loop], clipped_column
 .columns:
+        mov [row0], dx
         mov eax, VIDEO_SEGMENT
         mov es, ax
-        xor ebx, ebx                ; from here on the upper halves of eax, ebx
-        xor ecx, ecx                ; and ecx stay 0 but where ecx counts
-        mov byte [planes_left], 4
+        mov byte [planes_left], 4   ; from here on the upper halves of eax and
+                                    ; ebx (0 since the height) stay 0
 
 ; Each plane: its first visible column, its mask selected unless the target
-; has it, then every fourth column through the column loop.
-plane_loop:
+; has it (only the first plane's can be: from then on the target holds the
+; plane before), then every fourth column through the column loop.
+%macro PLANE 1 ; 1 where the target may hold the plane's mask
         mov cx, [remaining]
-        add cx, 3
         shr cx, 2                   ; the plane's columns
-        jz finish
+%if %1 == 0
+        jz finish                   ; the first plane has one at least
+%endif
         mov [columns], cx
         mov bx, [plane_x]
         and bx, 3
-        mov bl, [bx + plane_masks]
+        mov ax, [ebx*2 + plane_selects]
+        mov bl, ah                  ; the mask
         mov di, [target]
+%if %1
         cmp [di+TARGET_MASK], bx
-        je .selected
+        je %%selected
+%endif
         mov [di+TARGET_MASK], bx
-        mov ah, bl
-        mov al, MAP_MASK
         mov dx, SEQUENCER
         out dx, ax
-.selected:
+%%selected:
         mov dx, [plane_x]
         shr dx, 2
         add dx, [row0]
         mov bp, [plane_strip]
         jmp [column_loop]           ; bh is 0, bl the mask
+%endmacro
+
+        PLANE 1
 
 plane_done:
         dec byte [planes_left]
@@ -346,7 +348,7 @@ plane_done:
         dec word [remaining]
         mov ax, [plane_step]
         add [plane_strip], ax
-        jmp plane_loop
+        PLANE 0
 
 finish:
         mov word [whole_entry], strip_skip_only
@@ -365,7 +367,7 @@ whole_column:
         mov si, [bp]
         add si, [data]
         mov di, dx
-        NEXT_RECORD
+        NEXT_RECORD 0
 
 whole_strip_end:
         add bp, [step]
@@ -380,7 +382,7 @@ whole_strip_end:
 %1:
         cmp al, KOB_END
         je %2
-        NEXT_LOADED
+        NEXT_LOADED 0
 %endmacro
 
         SKIP_ONLY whole_skip_only, whole_strip_end
@@ -401,55 +403,71 @@ whole_strip_end:
         add si, [ebx*2 + record_bytes]
 %endmacro
 
-%macro CUT_COLUMN 4 ; labels: the column, its next record, its strip's end, a record reaching the window
+; Each column's first record starts ecx at minus the window's first row,
+; times 256: draw patches that into the displacement at %5.
+%macro CUT_COLUMN 5 ; labels: the column, its next record, its strip's end, a record reaching the window, past the first
+%3:
+        add bp, [step]
+        inc dx
+        dec word [columns]
+        jz plane_done
 %1:
         mov si, [bp]
         add si, [data]
-        mov ecx, [above]
+        lodsw
+        lea ecx, [dword eax + 0]
+%5:
+        mov bl, al
+        add ecx, [ebx*4 + pass_rows]
+        jg %4
+        add si, [ebx*2 + record_bytes]
 %2:
         PASS %4
         PASS %4
         PASS %4
         PASS %4
         jmp %2
-
-%3:
-        add bp, [step]
-        inc dx
-        dec word [columns]
-        jnz %1
-        jmp plane_done
 %endmacro
 
 ; Rows cut off above only: the record that reaches the window is drawn from
 ; the first row inside it, and the column goes on as a whole one.
-        CUT_COLUMN top_cut_column, top_cut_record, top_cut_strip_end, top_cut_reached
+        CUT_COLUMN top_cut_column, top_cut_record, top_cut_strip_end, top_cut_reached, top_cut_above
 ; The end, far below, counts as a whole record: its entry ends the strip.
 top_cut_reached:
-        shr ecx, 8
-        mov di, [ecx*2 + skip_rows]
-        add di, dx                  ; the row below the record
+        shr ecx, 8                  ; the row below the record
         cmp cx, [ebx*2 + record_pixels]
         jb .cut
+        mov di, [ecx*2 + skip_rows]
+        add di, dx
         lodsw
-        jmp [ebx*2 + whole_entry]
+        jmp [ebx*2 + long_entry]    ; a whole one, from the row below it
 .cut:
+        mov di, dx                  ; what is left of it starts the window
         jmp [ebx*2 + cut_entry]     ; cx of its pixels inside the window
 
 ; The part inside the window of a record cut by its top, cx pixels: a run
 ; that long, or the literal's last cx pixels.
 top_cut_run:
         lodsw
-        jmp [ecx*2 + whole_entry + 2 * KOB_RUN_BASE]
+        jmp [ecx*2 + cut_sequence + 2 * KOB_RUN_BASE]
 
 top_cut_literal:
         add si, [ebx*2 + record_pixels]
         sub si, cx
         lodsw
-        jmp [ecx*2 + whole_entry]
+        jmp [ecx*2 + cut_sequence]
+
+; A long one of those: di to the row below it (bl is the whole record's).
+long_cut_run:
+        add di, [ecx*2 + record_rows]
+        jmp [ecx*2 + long_entry + 2 * KOB_RUN_BASE]
+
+long_cut_literal:
+        add di, [ecx*2 + record_rows]
+        jmp [ecx*2 + long_entry]
 
 ; Rows cut off below: every record is clipped to the window.
-        CUT_COLUMN clipped_column, clipped_record, clipped_strip_end, clipped_reached
+        CUT_COLUMN clipped_column, clipped_record, clipped_strip_end, clipped_reached, clipped_above
 
 ; A record that reaches the window: its rows inside it are drawn through the
 ; sequences, as a record of that many pixels.
@@ -499,7 +517,8 @@ clipped_passed:
 
 ; ---- the store sequences -------------------------------------------------
 ; Each is entered part way with es:di on the row below the record's last and
-; ax loaded from the record's first bytes; %1 ends it.
+; ax loaded from the record's first bytes; %1 ends it. A record of more than
+; SHORT_RECORD pixels comes here from long_record.
 
 ; A literal of an even count: pairs from the top.
 %macro EVEN_LITERALS 1
@@ -512,7 +531,7 @@ clipped_passed:
 %endif
 %assign m m - 2
 %endrep
-        %1 0
+        %1 0, 0
 %endmacro
 
 ; A literal of an odd count: pairs, then the last pixel alone; its lodsw took
@@ -526,7 +545,7 @@ clipped_passed:
 %assign m m - 2
 %endrep
         mov [es:word di - FIRST_PITCH], al
-        %1 1
+        %1 1, 0
 %endmacro
 
 ; A run: the colour once a row; its lodsw took one byte too many.
@@ -536,20 +555,20 @@ clipped_passed:
         mov [es:word di - m * FIRST_PITCH], al
 %assign m m - 1
 %endrep
-        %1 1
+        %1 1, 0
 %endmacro
 
 ; The ends: the next record, its control byte perhaps loaded already, or the
 ; clipped walk's next record.
-%macro WHOLE_END 1
+%macro WHOLE_END 2 ; one byte loaded too many; the record's rows above di
 %if %1
-        NEXT_AFTER_ONE
+        NEXT_AFTER_ONE %2
 %else
-        NEXT_RECORD
+        NEXT_RECORD %2
 %endif
 %endmacro
 
-%macro CLIPPED_END 1
+%macro CLIPPED_END 2
         mov si, [resume]
         jmp clipped_record
 %endmacro
@@ -560,6 +579,47 @@ whole_runs: RUNS WHOLE_END
 clipped_even: EVEN_LITERALS CLIPPED_END
 clipped_odd: ODD_LITERALS CLIPPED_END
 clipped_runs: RUNS CLIPPED_END
+
+; A long record of the whole sequences: di to the row below it.
+long_record:
+        add di, [ebx*2 + record_rows]
+        jmp [ebx*2 + long_entry]
+
+; A short record's own sequence, from es:di on its first row, ax loaded
+; from its first bytes: a literal of n pixels, or a run of n rows.
+%macro SHORT_LITERAL 1
+%assign m 0
+%rep %1 / 2
+        mov [es:word di + m * FIRST_PITCH], al
+        mov [es:word di + (m + 1) * FIRST_PITCH], ah
+%if m + 2 < %1
+        lodsw
+%endif
+%assign m m + 2
+%endrep
+%if %1 % 2
+        mov [es:word di + m * FIRST_PITCH], al
+        NEXT_AFTER_ONE %1
+%else
+        NEXT_RECORD %1
+%endif
+%endmacro
+
+%macro SHORT_RUN 1
+%assign m 0
+%rep %1
+        mov [es:word di + m * FIRST_PITCH], al
+%assign m m + 1
+%endrep
+        NEXT_AFTER_ONE %1
+%endmacro
+
+%assign n 1
+%rep SHORT_RECORD
+short_literal_ %+ n: SHORT_LITERAL n
+short_run_ %+ n: SHORT_RUN n
+%assign n n + 1
+%endrep
 
 ; ---- a new pitch ---------------------------------------------------------
 
@@ -593,11 +653,10 @@ patch_pitch:
 .sequence:
         mov bx, [si]                ; the first store
         mov cx, [si+2]              ; stores in the sequence
-        mov ax, cx
-        imul ax, dx
-        neg ax                      ; the first store's displacement
-        call [si+4]
-        add si, 6
+        mov ax, [si+4]
+        imul ax, dx                 ; the first store's displacement
+        call [si+6]
+        add si, 8
         cmp si, sequences_end
         jb .sequence
         pop si
@@ -626,14 +685,21 @@ patch_runs:
 
 DATA_SECTION
 
-; The sequences to rewrite: first store, stores, how.
+; The sequences to rewrite: first store, stores, the first store's row from
+; di, how.
 sequences:
-        dw whole_even, KOB_MAX_LITERAL, patch_literals
-        dw whole_odd, KOB_MAX_LITERAL - 1, patch_literals
-        dw whole_runs, KOB_MAX_RUN, patch_runs
-        dw clipped_even, KOB_MAX_LITERAL, patch_literals
-        dw clipped_odd, KOB_MAX_LITERAL - 1, patch_literals
-        dw clipped_runs, KOB_MAX_RUN, patch_runs
+        dw whole_even, KOB_MAX_LITERAL, -KOB_MAX_LITERAL, patch_literals
+        dw whole_odd, KOB_MAX_LITERAL - 1, -(KOB_MAX_LITERAL - 1), patch_literals
+        dw whole_runs, KOB_MAX_RUN, -KOB_MAX_RUN, patch_runs
+        dw clipped_even, KOB_MAX_LITERAL, -KOB_MAX_LITERAL, patch_literals
+        dw clipped_odd, KOB_MAX_LITERAL - 1, -(KOB_MAX_LITERAL - 1), patch_literals
+        dw clipped_runs, KOB_MAX_RUN, -KOB_MAX_RUN, patch_runs
+%assign n 1
+%rep SHORT_RECORD
+        dw short_literal_ %+ n, n, 0, patch_literals
+        dw short_run_ %+ n, n, 0, patch_runs
+%assign n n + 1
+%endrep
 sequences_end:
 
 patched_pitch: dw FIRST_PITCH
@@ -734,7 +800,35 @@ record_rows:
 %endrep
 %endmacro
 
-whole_entry: ENTRIES whole_even, whole_odd, whole_runs, strip_skip_only, strip_finish
+; Where each control byte's record is drawn from with di on its first row:
+; a short record's own sequence, or long_record.
+%macro FROM_FIRST_ROW 4 ; the record of no pixels, the strip's end, a long literal, a long run
+%assign c 0
+%rep 256
+        PIXELS_OF c
+%if c == 0
+        dw %1
+%elif n == 0
+        dw %2
+%elif n > SHORT_RECORD && c >= KOB_RUN_BASE
+        dw %4
+%elif n > SHORT_RECORD
+        dw %3
+%elif c >= KOB_RUN_BASE
+        dw short_run_ %+ n
+%else
+        dw short_literal_ %+ n
+%endif
+%assign c c + 1
+%endrep
+%endmacro
+
+whole_entry: FROM_FIRST_ROW strip_skip_only, strip_finish, long_record, long_record
+; The part of a record cut by the window's top, by its own length.
+cut_sequence: FROM_FIRST_ROW strip_finish, strip_finish, long_cut_literal, long_cut_run
+; The same from the row below the record, for long_record and for the first
+; record of a top cut column, of any length.
+long_entry: ENTRIES whole_even, whole_odd, whole_runs, top_cut_skip_only, top_cut_strip_end
 clipped_entry: ENTRIES clipped_even, clipped_odd, clipped_runs, clipped_passed, clipped_strip_end
 
 ; How the part inside the window of a record cut by its top is drawn.
@@ -750,30 +844,24 @@ cut_entry:
 %endrep
 
 zero_offset: dd 0
-plane_masks: db 1, 2, 4, 8
+strip_sprite: dw 0, 1, 0, zero_offset ; the one column kob_draw_strip draws as a sprite
+plane_selects: dw MAP_MASK + 100h, MAP_MASK + 200h, MAP_MASK + 400h, MAP_MASK + 800h ; the map mask's index, then the mask
 plane_mask_words: dw 1, 2, 4, 8
 
 BSS_SECTION
 
 target: resw 1
 data: resw 1
-width: resw 1
-height: resw 1
-strips: resw 1
-x: resw 1
-y: resw 1
-mirrored: resb 1
 planes_left: resb 1
 alignb 2
-remaining: resw 1          ; columns from the plane's first to the end
+remaining: resw 1          ; columns from the plane's first to the end, + 3
 plane_x: resw 1            ; the screen x of the plane's first column
 plane_strip: resw 1        ; its strip table entry
 plane_step: resw 1         ; from one plane's first entry to the next's
 first_row: resw 1
 end_row: resw 1
-above: resd 1              ; minus first_row, times 256
 row0: resw 1               ; the video byte of the sprite's row 0, column 0
 step: resw 1               ; from a column's strip entry to the next's
-columns: resw 1            ; columns left in the plane
 column_loop: resw 1        ; whole_column, top_cut_column or clipped_column
+columns: resw 1            ; columns left in the plane
 resume: resw 1             ; the record after the clipped one

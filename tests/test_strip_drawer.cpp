@@ -21,8 +21,9 @@ namespace {
 
 // runs: runs of 1 to a dozen rows, a third transparent; noise: every pixel
 // opaque and new, literals of up to 126; sparse: single pixels far apart,
-// skips of up to 254.
-enum Kind { runs, noise, sparse };
+// skips of up to 254; bands: runs of about 25 rows, on both sides of the
+// longest record with a sequence of its own.
+enum Kind { runs, noise, sparse, bands };
 
 Bytes paint(Kind kind, uint32_t width, uint32_t height, unsigned seed) {
   srand(seed);
@@ -34,6 +35,7 @@ Bytes paint(Kind kind, uint32_t width, uint32_t height, unsigned seed) {
     if (kind == noise) value = static_cast<uint8_t>(1 + rand() % 254);
     if (kind == sparse) value = rand() % 300 ? 0 : static_cast<uint8_t>(1 + rand() % 254);
     if (kind == runs && rand() % 5 == 0) value = rand() % 3 ? static_cast<uint8_t>(1 + rand() % 254) : 0;
+    if (kind == bands && rand() % 25 == 0) value = rand() % 3 ? static_cast<uint8_t>(1 + rand() % 254) : 0;
     pixel = value;
   }
   return pixels;
@@ -85,7 +87,8 @@ TEST(StripDrawer, DrawsAsTheCDrawer) {
       {runs, 37, 23, -37, 0, screen},          {runs, 37, 23, 320, 10, screen},    {runs, 37, 23, 5, -23, screen},
       {runs, 37, 23, 5, 240, screen},          {runs, 200, 64, 400, 20, wide},     {noise, 80, 100, 210, -30, wide},
       {runs, 100, 200, -32767, 32767, screen}, {runs, 300, 100, 10, 70, page2},    {runs, 30, 30, 100, 100, screen},
-      {runs, 37, 23, -7, -5, beyond},
+      {runs, 37, 23, -7, -5, beyond},          {bands, 64, 200, 10, -37, screen},  {bands, 64, 200, 11, 100, screen},
+      {bands, 50, 120, 30, 30, wide},
   };
   for (unsigned seed = 0; seed < 16; ++seed) {
     srand(500 + seed);
