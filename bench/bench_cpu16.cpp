@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_image.h"
 #include "cpu16.h"
 #include "modex/kobcomp.h"
 #include "modex/vgamodel.h"
@@ -54,20 +55,11 @@ struct Sprite {
   kob_sprite sprite{};
 };
 
-// Compiles the image with the stages, as pcx2kob does, and opens the sprite.
+// The image's sprite, compiled and opened.
 bool load(const std::string& dir, const char* name, Sprite& s) {
-  std::string pcx = dir + "/" + name + ".pcx", kob = dir + "/" + name + ".kob";
-  free(src_pcx);
-  src_pcx = nullptr;
-  transparent_color = 0;
-  if (!read_src_pcx(pcx.c_str()) || !decode_src_pcx() || !write_sprite(kob.c_str())) return false;
-  FILE* f = fopen(kob.c_str(), "rb");
-  if (!f) return false;
-  s.file.resize(kob_max_file_size);
-  s.file.resize(fread(s.file.data(), 1, s.file.size(), f));
-  fclose(f);
   kob_fault fault;
-  return kob_open(&s.sprite, s.file.data(), s.file.size(), s.strips.data(), KOB_MAX_WIDTH, &fault) == KOB_OK;
+  return compile_bench_image(dir, name, s.file) &&
+         kob_open(&s.sprite, s.file.data(), s.file.size(), s.strips.data(), KOB_MAX_WIDTH, &fault) == KOB_OK;
 }
 
 struct Count {
@@ -82,13 +74,6 @@ void add(Cpu16Counts& sum, const Cpu16Counts& run) {
   sum.selects += run.selects;
   sum.returned = run.returned;
   sum.error = run.error;
-}
-
-unsigned long bytes_written() {
-  unsigned long count = 0;
-  for (unsigned p = 0; p < VGA_PLANES; ++p)
-    for (long at = 0; at < VGA_PLANE_SIZE; ++at) count += vga.written[p][at];
-  return count;
 }
 
 // Strip by strip in plane order, each strip put in place before its call;
@@ -142,7 +127,7 @@ Count draw(Cpu16& cpu, const Sprite& s, std::string function, int x, int y) {
     fprintf(stderr, "bench_cpu16: %s did not return: %s\n", function.c_str(), out.counts.error.c_str());
     exit(1);
   }
-  out.visible = bytes_written();
+  out.visible = vga_model_bytes_written();
   return out;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_image.h"
 #include "modex/kob.h"
 #include "modex/vgamodel.h"
 #include "options.h"
@@ -18,21 +19,12 @@ namespace {
 
 const char* const images[] = {"sprite-32x32", "sheet-255x128", "sheet-511x256", "flat-511x256", "noise-511x256"};
 
-// Compiles the image with the stages, as pcx2kob does, and loads the sprite.
+// The image's sprite, compiled and opened.
 bool load_sprite(const char* name, std::vector<uint8_t>& file, kob_sprite& sprite) {
   static kob_size strips[KOB_MAX_WIDTH];
-  std::string pcx = std::string(BENCH_IMAGES_DIR) + "/" + name + ".pcx";
-  std::string kob = std::string(BENCH_IMAGES_DIR) + "/" + name + ".kob";
-  free(src_pcx);
-  src_pcx = nullptr;
-  if (!read_src_pcx(pcx.c_str()) || !decode_src_pcx() || !write_sprite(kob.c_str())) return false;
-  FILE* f = fopen(kob.c_str(), "rb");
-  if (!f) return false;
-  file.resize(kob_max_file_size);
-  file.resize(fread(file.data(), 1, file.size(), f));
-  fclose(f);
   kob_fault fault;
-  return kob_open(&sprite, file.data(), file.size(), strips, KOB_MAX_WIDTH, &fault) == KOB_OK;
+  return compile_bench_image(BENCH_IMAGES_DIR, name, file) &&
+         kob_open(&sprite, file.data(), file.size(), strips, KOB_MAX_WIDTH, &fault) == KOB_OK;
 }
 
 // Opaque pixels of the sprite that fall on the 320 x 240 screen at (x, y).

@@ -1,6 +1,8 @@
 /* Compiling checked KOB sprites into immediate stores (see kobcomp.h). */
 #include "kobcomp.h"
 
+#include "vgaregs.h"
+
 #define MOV_BYTE 0xC6     /* mov r/m8, imm8 */
 #define MOV_WORD 0xC7     /* mov r/m16, imm16 */
 #define AT_DI_DISP8 0x45  /* ModR/M: [di + signed 8-bit displacement] */
@@ -12,7 +14,6 @@
 #define CALL 0xE8         /* call rel16, near */
 #define RET 0xC3          /* the end of every body */
 #define RETF 0xCB         /* the end of every driver */
-#define MAP_MASK 2        /* the Sequencer's map mask register */
 #define SELECT_SIZE 4     /* mov ax, imm16 / out dx, ax */
 #define CALL_SIZE 3       /* call rel16 */
 #define TRANSPARENT 256   /* a pixel no palette index can be */
@@ -135,7 +136,7 @@ static void emit_driver(struct emitter *out, const struct layout *layout, unsign
   for (class = 0; class < layout->classes; ++class) {
     n = 0;
     step[n++] = MOV_AX;
-    step[n++] = MAP_MASK;
+    step[n++] = VGA_MAP_MASK;
     step[n++] = (unsigned char)(1u << ((shift + class) % KOB_COMPILED_CLASSES));
     step[n++] = OUT_DX_AX;
     if (shift + class == KOB_COMPILED_CLASSES) step[n++] = INC_DI;

@@ -16,7 +16,8 @@ void kob_target_init(struct kob_target *target, unsigned page) {
 }
 
 /* The DOS library takes kob_draw, kob_draw_mirrored and kob_draw_strip from
- * kobdraw.asm when NASM is at hand: KOB_ASM_DRAWER leaves them out here. */
+ * kobdraw.asm when NASM is at hand: KOB_ASM_DRAWER leaves them out here, and
+ * the seam they store through with them. */
 #ifndef KOB_ASM_DRAWER
 
 /* The part of a sprite at (x, y) inside the clip rectangle: columns
@@ -120,8 +121,6 @@ void kob_draw_strip(struct kob_target *target, const unsigned char *strip, unsig
   draw_rows(strip, column_origin(target, (long)x, y), target->pitch, view.first_row, view.end_row);
 }
 
-#endif
-
 #ifdef KOB_BCC_SEAM
 /* clang-format off */
 /* bcc passes arguments on the stack, the first at [sp+2], and lets a routine
@@ -150,4 +149,6 @@ void kob_bcc_store(unsigned offset, unsigned value) {
 #endasm
 }
 /* clang-format on */
+#endif
+
 #endif

@@ -50,7 +50,7 @@ void vga_model_select(unsigned mask) {
 static void put(unsigned long offset, unsigned value) {
   unsigned p;
   unsigned long at = offset % VGA_PLANE_SIZE;
-  int latches = (vga.graphics[VGA_GRAPHICS_MODE] & 3) == 1;
+  int latches = (vga.graphics[VGA_GRAPHICS_MODE] & VGA_WRITE_MODE_BITS) == 1;
   for (p = 0; p < VGA_PLANES; ++p) {
     if (vga.mask & (1u << p)) {
       if (vga.written[p][at]) ++vga.overwrites;
@@ -160,4 +160,13 @@ void vga_model_copy(unsigned from, unsigned to, unsigned count) {
 unsigned vga_model_pixel(unsigned page, unsigned pitch, unsigned x, unsigned y) {
   unsigned long at = ((unsigned long)page + (unsigned long)y * pitch + x / 4) % VGA_PLANE_SIZE;
   return vga.plane[x % 4][at];
+}
+
+unsigned long vga_model_bytes_written(void) {
+  unsigned long count = 0, at;
+  unsigned p;
+  for (p = 0; p < VGA_PLANES; ++p) {
+    for (at = 0; at < VGA_PLANE_SIZE; ++at) count += vga.written[p][at];
+  }
+  return count;
 }

@@ -68,6 +68,9 @@ void vga_model_copy(unsigned from, unsigned to, unsigned count);
  * plane row. */
 unsigned vga_model_pixel(unsigned page, unsigned pitch, unsigned x, unsigned y);
 
+/* The plane bytes stores have reached since the last reset. */
+unsigned long vga_model_bytes_written(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -87,7 +87,7 @@ static uint8_t* load_png(const char* path, uint32_t* size) {
   off_t length = input_length(fd);
   uint8_t* file = nullptr;
   if (length > static_cast<off_t>(png_max_file_size)) {
-    fail("PNG '%s' is larger than the 256 MiB this reader takes\n", path);
+    fail("PNG '%s' is larger than the %u MiB this reader takes\n", path, png_max_file_size >> 20);
   } else {
     file = load_open_file(fd, path, "source", png_max_file_size, size, &length);
   }
