@@ -44,7 +44,7 @@ cpu 386
 SHORT_RECORD equ 16           ; records this long have sequences of their own
 MAX_ROWS equ 256 + SHORT_RECORD ; row table entries: every skip, every height, and a short record's rows past a skip
 
-STRIP_ENTRY equ 4             ; bytes of one strip table entry (a kob_size)
+
 PLANE_STEP equ 4 * STRIP_ENTRY ; from one column of a plane to its next
 FIRST_PITCH equ 80            ; the pitch the sequences are assembled for
 

@@ -1,0 +1,111 @@
+; kob_draw_compiled for 32-bit flat protected mode (see kobcomp.h): checks that
+; the sprite lies wholly inside the clip rectangle, then near-calls the code's
+; driver for x mod 4 with EDI at the address of column 0 on the sprite's top
+; row; otherwise hands the draw to kob_draw.
+;
+;   nasm -f elf32 -I modex/ -o kobcomp32.o modex/kobcomp32.asm    (ELF, gcc)
+;   nasm -f coff -I modex/ -o kobcomp32.o modex/kobcomp32.asm     (DJGPP)
+;
+; cdecl: arguments on the stack, the first at [esp+4], the caller pops them;
+; eax, ecx and edx are free; ebx, esi, edi and ebp are kept. Video memory is
+; the flat address modex_vram points at. COFF names take a leading underscore.
+
+bits 32
+cpu 386
+
+%define KOB_FIELD 4
+%include "kob.inc"
+
+%ifidn __OUTPUT_FORMAT__, coff
+%define C(name) _ %+ name
+%define TABLE_SECTION section .data
+%else
+%define C(name) name
+%define TABLE_SECTION section .rodata
+section .note.GNU-stack noalloc noexec nowrite progbits ; no executable stack
+%endif
+
+        global C(kob_draw_compiled)
+        extern C(kob_draw)
+        extern C(modex_vram)
+
+; the arguments, from esp
+ARG_TARGET equ 4
+ARG_SPRITE equ 8
+ARG_CODE equ 12
+ARG_X equ 16
+ARG_Y equ 20
+; the code's header
+FIELD equ 4                   ; KOB_COMPILED_FIELD
+SELECT_SIZE equ 6             ; a driver's first select, skipped when made
+
+section .text
+
+; Every instruction here counts in a small sprite's draw: the checks go
+; through eax, ecx and edx, and only edi is saved.
+C(kob_draw_compiled):
+        mov ecx, [esp+ARG_TARGET]
+        cmp dword [ecx+TARGET_PITCH], SCREEN_PITCH
+        jne .strips
+        mov edx, [esp+ARG_SPRITE]
+
+        ; 0 <= x <= right - width, as unsigned numbers once right - width
+        ; is known not to be negative; and left <= x. The same for y.
+        mov eax, [ecx+TARGET_RIGHT]
+        sub eax, [edx+SPRITE_WIDTH]
+        jl .strips
+        cmp [esp+ARG_X], eax
+        ja .strips
+        mov eax, [esp+ARG_X]
+        cmp eax, [ecx+TARGET_LEFT]
+        jl .strips
+        mov eax, [ecx+TARGET_BOTTOM]
+        sub eax, [edx+SPRITE_HEIGHT]
+        jl .strips
+        cmp [esp+ARG_Y], eax
+        ja .strips
+        mov eax, [esp+ARG_Y]
+        cmp eax, [ecx+TARGET_TOP]
+        jl .strips
+
+        ; EDI: the address of column 0 on the top row.
+        push edi
+        imul eax, eax, SCREEN_PITCH
+        mov edi, [esp+ARG_X+4]
+        shr edi, 2
+        add edi, eax
+        add edi, [ecx+TARGET_PAGE]
+        add edi, [C(modex_vram)]
+
+        ; The driver for x mod 4, past its first select when the target has
+        ; that plane selected already.
+        mov eax, [esp+ARG_X+4]
+        and eax, 3
+        mov edx, [esp+ARG_CODE+4]
+        mov ecx, [ecx+TARGET_MASK]
+        cmp ecx, [eax*4 + plane_masks]
+        mov eax, [edx + eax*FIELD]
+        lea eax, [eax + edx]
+        jne .call
+        add eax, SELECT_SIZE
+.call:
+        mov edx, SEQUENCER
+        call eax
+        mov ecx, [esp+ARG_TARGET+4]
+        movzx eax, ah               ; the mask the driver selected last
+        mov [ecx+TARGET_MASK], eax
+        pop edi
+        ret
+
+.strips:
+        push dword [esp+ARG_Y]
+        push dword [esp+ARG_X + 4]
+        push dword [esp+ARG_SPRITE + 8]
+        push dword [esp+ARG_TARGET + 12]
+        call C(kob_draw)
+        add esp, 16
+        ret
+
+TABLE_SECTION
+
+plane_masks: dd 1, 2, 4, 8
