@@ -17,15 +17,17 @@
 #define OPERAND_SIZE 0x66 /* the prefix for 16-bit operands in 32-bit code */
 #define AT_DI_DISP8 0x47  /* ModR/M: [edi + signed 8-bit displacement] */
 #define AT_DI_DISP 0x87   /* ModR/M: [edi + 32-bit displacement] */
-#define DRIVER_RETURN RET /* drivers are near-called */
+#define JMP 0xE9          /* jmp rel32: the last body's RET returns from the driver */
+#define DRIVER_END_SIZE 0 /* so nothing follows the last body's jump */
 #define SELECT_SIZE 6     /* mov ax, imm16 / out dx, ax, both with the prefix */
 #define STORE_PIXELS 4    /* the most pixels one store takes: a dword */
 #else
-#define AT_DI_DISP8 0x45   /* ModR/M: [di + signed 8-bit displacement] */
-#define AT_DI_DISP 0x85    /* ModR/M: [di + 16-bit displacement] */
-#define DRIVER_RETURN 0xCB /* retf: drivers are far-called */
-#define SELECT_SIZE 4      /* mov ax, imm16 / out dx, ax */
-#define STORE_PIXELS 2     /* the most pixels one store takes: a word */
+#define AT_DI_DISP8 0x45 /* ModR/M: [di + signed 8-bit displacement] */
+#define AT_DI_DISP 0x85  /* ModR/M: [di + 16-bit displacement] */
+#define RETF 0xCB        /* drivers are far-called: each ends with RETF */
+#define DRIVER_END_SIZE 1
+#define SELECT_SIZE 4  /* mov ax, imm16 / out dx, ax */
+#define STORE_PIXELS 2 /* the most pixels one store takes: a word */
 #endif
 #define CALL_SIZE (1 + KOB_COMPILED_FIELD) /* call rel */
 
@@ -145,7 +147,7 @@ struct layout {
 /* A driver selects each class's plane and calls its body; past plane 3 it
  * moves DI one byte right. */
 static kob_size driver_size(unsigned classes, unsigned shift) {
-  return classes * (SELECT_SIZE + CALL_SIZE) + (shift + classes > KOB_COMPILED_CLASSES ? 1 : 0) + 1;
+  return classes * (SELECT_SIZE + CALL_SIZE) + (shift + classes > KOB_COMPILED_CLASSES ? 1 : 0) + DRIVER_END_SIZE;
 }
 
 static void lay_out(const struct kob_sprite *sprite, struct layout *layout) {
@@ -163,9 +165,8 @@ static void lay_out(const struct kob_sprite *sprite, struct layout *layout) {
 }
 
 /* mov ax, mask << 8 | 2 / out dx, ax / (inc di) / call body, for each class;
- * then the return. */
+ * then retf, or in 32-bit code a jump to the last body instead of its call. */
 static void emit_driver(struct emitter *out, const struct layout *layout, unsigned shift) {
-  static const unsigned char driver_return[1] = {DRIVER_RETURN};
   unsigned char step[SELECT_SIZE + 1 + CALL_SIZE];
   unsigned class, n;
   for (class = 0; class < layout->classes; ++class) {
@@ -182,11 +183,30 @@ static void emit_driver(struct emitter *out, const struct layout *layout, unsign
     step[n++] = OUT_DX_AX;
     if (shift + class == KOB_COMPILED_CLASSES) step[n++] = INC_DI;
     step[n++] = CALL;
+#ifdef KOB_COMPILED_FLAT
+    if (class + 1 == layout->classes) step[n - 1] = JMP;
+#endif
     put_field(step + n, layout->body[class] - (out->size + n + KOB_COMPILED_FIELD));
     n += KOB_COMPILED_FIELD;
     emit(out, step, n);
   }
-  emit(out, driver_return, 1);
+#ifndef KOB_COMPILED_FLAT
+  step[0] = RETF;
+  emit(out, step, 1);
+#endif
+}
+
+/* The header's second field for a shift: the last byte the sprite covers
+ * from its top left byte; in 32-bit code, how far into a plane its top left
+ * byte may lie with that byte still inside. */
+static kob_size reach(const struct kob_sprite *sprite, unsigned shift) {
+  kob_size last =
+      (kob_size)(sprite->height - 1) * KOB_COMPILED_PITCH + (shift + sprite->width - 1) / KOB_COMPILED_CLASSES;
+#ifdef KOB_COMPILED_FLAT
+  return KOB_COMPILED_PLANE_END - last;
+#else
+  return last;
+#endif
 }
 
 kob_size kob_compiled_size(const struct kob_sprite *sprite) {
@@ -205,8 +225,7 @@ int kob_compile(const struct kob_sprite *sprite, unsigned char *code, kob_size s
   out.size = KOB_COMPILED_HEADER_SIZE;
   for (shift = 0; shift < KOB_COMPILED_CLASSES; ++shift) {
     put_field(code + KOB_COMPILED_FIELD * shift, out.size);
-    put_field(code + KOB_COMPILED_EXTENTS + KOB_COMPILED_FIELD * shift,
-              (kob_size)(sprite->height - 1) * KOB_COMPILED_PITCH + (shift + sprite->width - 1) / KOB_COMPILED_CLASSES);
+    put_field(code + KOB_COMPILED_EXTENTS + KOB_COMPILED_FIELD * shift, reach(sprite, shift));
     emit_driver(&out, &layout, shift);
   }
   for (class = 0; class < layout.classes; ++class) emit_body(&out, sprite, class);

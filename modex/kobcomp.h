@@ -17,7 +17,9 @@
  *   offset  size  field
  *        0   4 F  where the drivers for shifts 0 to 3 start (F bytes each)
  *      4 F   4 F  for each shift, the last byte the sprite covers, counted
- *                 from DI: (height - 1) x 80 + (shift + width - 1) / 4
+ *                 from DI: (height - 1) x 80 + (shift + width - 1) / 4; in
+ *                 32-bit code, 65535 less that: the furthest into a plane
+ *                 DI may point with the sprite's last byte still inside
  *      8 F     -  the four drivers, then one body per class the sprite has
  *                 (its width, up to 4)
  *
@@ -29,7 +31,9 @@
  *   47             inc di                     for the first class past plane 3
  *   E8 rel         call body                  (rel: F bytes)
  *
- * and returns, AH holding the map mask it selected last. A body is a list
+ * and returns with RETF (CBh), AH holding the map mask it selected last; in
+ * 32-bit code the last class's call is a jump (E9 rel32), whose body's RET
+ * returns from the driver. A body is a list
  * of stores, then RET (C3h). Pixel (row, column 4j + class) is the byte at
  * DI + row x 80 + j:
  *
@@ -39,9 +43,8 @@
  *   C7 85 d16 iw     mov word [di+d16], iw    4j + 4 of one row, low first
  *
  * 16-bit code is entered with a far call (bcc's data segment is not its
- * code segment) and its drivers end with RETF (CBh); it runs on an 8086.
- * 32-bit code is entered with a near call and its drivers end with RET. In
- * it the selects carry the operand-size prefix 66h (66 B8 02 mask, 66 EF),
+ * code segment); it runs on an 8086. 32-bit code is entered with a near
+ * call, EDI at the byte's address. In it the selects carry the operand-size prefix 66h (66 B8 02 mask, 66 EF),
  * inc di is inc edi, the displacements are [edi+d8] (ModR/M 47h) and
  * [edi+d32] (87h), a word store is 66 C7, and four pixels of columns 4j to
  * 4j + 12 side by side on a row are one doubleword store, C7 with four
@@ -72,8 +75,9 @@
 #define KOB_COMPILED_FIELD 2
 #define KOB_COMPILED_MAX 65535L /* offsets within the code are 16 bits: one segment */
 #endif
-#define KOB_COMPILED_PITCH 80  /* bytes per plane row the code is made for */
-#define KOB_COMPILED_CLASSES 4 /* bodies: one per column mod 4 */
+#define KOB_COMPILED_PITCH 80         /* bytes per plane row the code is made for */
+#define KOB_COMPILED_PLANE_END 65535L /* the last byte of a plane's 64 KiB */
+#define KOB_COMPILED_CLASSES 4        /* bodies: one per column mod 4 */
 /* The header: the drivers' offsets, then the extents from here. */
 #define KOB_COMPILED_EXTENTS (KOB_COMPILED_CLASSES * KOB_COMPILED_FIELD)
 #define KOB_COMPILED_HEADER_SIZE (2 * KOB_COMPILED_EXTENTS)

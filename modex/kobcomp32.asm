@@ -37,6 +37,7 @@ ARG_X equ 16
 ARG_Y equ 20
 ; the code's header
 FIELD equ 4                   ; KOB_COMPILED_FIELD
+REACH equ 4 * FIELD           ; KOB_COMPILED_EXTENTS: how far into a plane DI may point
 SELECT_SIZE equ 6             ; a driver's first select, skipped when made
 
 section .text
@@ -68,20 +69,23 @@ C(kob_draw_compiled):
         cmp eax, [ecx+TARGET_TOP]
         jl .strips
 
-        ; EDI: the address of column 0 on the top row.
+        ; EDI: the offset of column 0 on the top row, no further into the
+        ; planes than the sprite's last byte allows: offsets wrap within
+        ; their 64 KiB as in a 16-bit segment, and the code would not.
         push edi
-        imul eax, eax, SCREEN_PITCH
-        mov edi, [esp+ARG_X+4]
-        shr edi, 2
-        add edi, eax
+        imul edi, [esp+ARG_Y+4], SCREEN_PITCH
         add edi, [ecx+TARGET_PAGE]
-        add edi, [C(modex_vram)]
+        mov eax, [esp+ARG_X+4]
+        mov edx, eax
+        shr edx, 2
+        add edi, edx
+        and eax, 3
+        mov edx, [esp+ARG_CODE+4]
+        cmp edi, [edx + eax*FIELD + REACH]
+        ja .wraps
 
         ; The driver for x mod 4, past its first select when the target has
         ; that plane selected already.
-        mov eax, [esp+ARG_X+4]
-        and eax, 3
-        mov edx, [esp+ARG_CODE+4]
         mov ecx, [ecx+TARGET_MASK]
         cmp ecx, [eax*4 + plane_masks]
         mov eax, [edx + eax*FIELD]
@@ -89,6 +93,7 @@ C(kob_draw_compiled):
         jne .call
         add eax, SELECT_SIZE
 .call:
+        add edi, [C(modex_vram)]
         mov edx, SEQUENCER
         call eax
         mov ecx, [esp+ARG_TARGET+4]
@@ -97,6 +102,8 @@ C(kob_draw_compiled):
         pop edi
         ret
 
+.wraps:
+        pop edi
 .strips:
         push dword [esp+ARG_Y]
         push dword [esp+ARG_X + 4]

@@ -55,6 +55,7 @@ section .note.GNU-stack noalloc noexec nowrite progbits ; no executable stack
 SHORT_RECORD equ 16           ; records this long have sequences of their own
 PLANE_STEP equ 4 * STRIP_ENTRY ; from one column of a plane to its next
 PITCH equ SCREEN_PITCH        ; the pitch the sequences are made for
+PLANE_BYTES equ 10000h        ; video memory a plane holds
 
 STORE_SIZE equ 6              ; mov [dword edi+disp32], al
 PAIR_SIZE equ 2 * STORE_SIZE + 2 ; two stores and the lodsw that feeds them
@@ -82,7 +83,9 @@ ABOVE equ 52                  ; minus the window's first row, times 256
 ROW_PITCH equ 56
 BELOW equ 60                  ; the row below a clipped column's record
 ENTRY equ 64                  ; a clipped column's strip entry
-LOCALS equ 68
+WRAPS equ 68                  ; nonzero: clipped columns wrap their offsets
+VRAM equ 72                   ; then: the planes' address
+LOCALS equ 76
 ARGS equ LOCALS + 20          ; past ebp, ebx, esi, edi and the return
 X equ ARGS + 8
 Y equ ARGS + 12
@@ -228,10 +231,26 @@ draw:
         mov ebx, [edi+SPRITE_HEIGHT]
         CLIP_AXIS
         jge finish
-        ; the address of row 0, which may lie above the page
+        mov [esp+FIRST_ROW], eax
+        mov [esp+END_ROW], ecx
         mov ebx, [esi+TARGET_PITCH]
+        mov [esp+ROW_PITCH], ebx
         imul edx, ebx
-        add edx, [esi+TARGET_PAGE]
+        add edx, [esi+TARGET_PAGE]  ; the offset of row 0, which may lie above the page
+        ; Offsets wrap within a plane's 64 KiB, as in a 16-bit segment: a
+        ; draw whose last visible byte lies past them takes the plain walk,
+        ; which wraps every store.
+        lea ebp, [ecx - 1]
+        imul ebp, ebx
+        add ebp, edx
+        mov esi, [esp+PLANE_X]
+        add esi, [esp+REMAINING]
+        sub esi, 4
+        shr esi, 2
+        add ebp, esi
+        cmp ebp, PLANE_BYTES - 1
+        ja .wrapping
+        mov dword [esp+WRAPS], 0
         add edx, [C(modex_vram)]
         ; Whole columns; or rows cut off above only, where a column goes
         ; on as a whole one after its first visible record; or a plain walk.
@@ -249,10 +268,11 @@ draw:
         mov [esp+ABOVE], eax
         mov dword [esp+COLUMN_LOOP], top_cut_column
         jmp .columns
+.wrapping:
+        mov dword [esp+WRAPS], 1
+        mov eax, [C(modex_vram)]
+        mov [esp+VRAM], eax
 .clipped:
-        mov [esp+FIRST_ROW], eax
-        mov [esp+END_ROW], ecx
-        mov [esp+ROW_PITCH], ebx
         mov dword [esp+COLUMN_LOOP], clipped_column
 .columns:
         mov [esp+ROW0], edx
@@ -427,6 +447,8 @@ clipped_column:
         mov edi, ebx
         imul edi, [esp+ROW_PITCH]
         add edi, edx
+        cmp dword [esp+WRAPS], 0
+        jne .wrapping
         test al, al
         js .run
         sub ebx, ecx                ; past the literal's pixels above the window
@@ -446,6 +468,34 @@ clipped_column:
         add edi, [esp+ROW_PITCH]
         dec ebp
         jnz .run_row
+        jmp .next
+; The same with edi an offset, wrapped within the planes at each store.
+.wrapping:
+        test al, al
+        js .wrapping_run
+        sub ebx, ecx
+        lea ebx, [esi + ebx + 2]
+.wrapping_literal:
+        mov al, [ebx]
+        inc ebx
+        mov ecx, edi
+        and ecx, PLANE_BYTES - 1
+        add ecx, [esp+VRAM]
+        mov [ecx], al
+        add edi, [esp+ROW_PITCH]
+        dec ebp
+        jnz .wrapping_literal
+        jmp .next
+.wrapping_run:
+        mov al, [esi+2]
+.wrapping_run_row:
+        mov ecx, edi
+        and ecx, PLANE_BYTES - 1
+        add ecx, [esp+VRAM]
+        mov [ecx], al
+        add edi, [esp+ROW_PITCH]
+        dec ebp
+        jnz .wrapping_run_row
 .next:
         movzx eax, byte [esi]
         add esi, [eax*4 + record_bytes]
