@@ -44,12 +44,12 @@
  *
  * 16-bit code is entered with a far call (bcc's data segment is not its
  * code segment); it runs on an 8086. 32-bit code is entered with a near
- * call, EDI at the byte's address. In it the selects carry the operand-size prefix 66h (66 B8 02 mask, 66 EF),
- * inc di is inc edi, the displacements are [edi+d8] (ModR/M 47h) and
- * [edi+d32] (87h), a word store is 66 C7, and four pixels of columns 4j to
- * 4j + 12 side by side on a row are one doubleword store, C7 with four
- * bytes, lowest column first: the widest store that fits is taken from the
- * left, then a word and a byte.
+ * call, EDI at the byte's address. In it the selects carry the
+ * operand-size prefix 66h (66 B8 02 mask, 66 EF), inc di is inc edi, the
+ * displacements are [edi+d8] (ModR/M 47h) and [edi+d32] (87h), a word store
+ * is 66 C7, and four pixels of columns 4j to 4j + 12 side by side on a row
+ * are one doubleword store, C7 with four bytes, lowest column first: the
+ * widest store that fits is taken from the left, then a word and a byte.
  *
  * The code is made for rows of 80 bytes, the 320-pixel screen; on other
  * pitches kob_draw_compiled draws through the strips. It is written once by
@@ -104,7 +104,7 @@ int kob_compile(const struct kob_sprite *sprite, unsigned char *code, kob_size s
  * KOB_COMPILED_PITCH and the sprite's bytes do not wrap past the end of video
  * memory; through kob_draw otherwise. The picture is kob_draw's either way:
  * each visible opaque pixel stored once and nothing else, at most 4 plane
- * selects, none where the target's `mask` has the plane. In bcc's small model
+ * selects, none where kob_map_mask has the plane. In bcc's small model
  * `code` lies in the data segment, which is not the code segment: the driver
  * is far-called at DS:code (kobcomp.asm). In 32-bit flat builds the driver
  * is near-called at `code`, with video memory at modex_vram (kobcomp32.asm).

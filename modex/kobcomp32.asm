@@ -28,6 +28,7 @@ section .note.GNU-stack noalloc noexec nowrite progbits ; no executable stack
         global C(kob_draw_compiled)
         extern C(kob_draw)
         extern C(modex_vram)
+        extern C(kob_map_mask)
 
 ; the arguments, from esp
 ARG_TARGET equ 4
@@ -84,9 +85,9 @@ C(kob_draw_compiled):
         cmp edi, [edx + eax*FIELD + REACH]
         ja .wraps
 
-        ; The driver for x mod 4, past its first select when the target has
-        ; that plane selected already.
-        mov ecx, [ecx+TARGET_MASK]
+        ; The driver for x mod 4, past its first select when that plane is
+        ; selected already.
+        mov ecx, [C(kob_map_mask)]
         cmp ecx, [eax*4 + plane_masks]
         mov eax, [edx + eax*FIELD]
         lea eax, [eax + edx]
@@ -96,9 +97,8 @@ C(kob_draw_compiled):
         add edi, [C(modex_vram)]
         mov edx, SEQUENCER
         call eax
-        mov ecx, [esp+ARG_TARGET+4]
         movzx eax, ah               ; the mask the driver selected last
-        mov [ecx+TARGET_MASK], eax
+        mov [C(kob_map_mask)], eax
         pop edi
         ret
 

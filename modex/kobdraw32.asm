@@ -1,7 +1,7 @@
 ; The strip drawer for 32-bit flat protected mode: kob_draw, kob_draw_mirrored
 ; and kob_draw_strip with the contract of kob.h (clip rectangle, page, pitch,
-; plane order, the target's mask cache, each visible opaque pixel stored once
-; and nothing else), cdecl.
+; plane order, the map mask the library selected last in kob_map_mask, each
+; visible opaque pixel stored once and nothing else), cdecl.
 ;
 ;   nasm -f elf32 -I modex/ -o kobdraw32.o modex/kobdraw32.asm    (ELF, gcc)
 ;   nasm -f coff -I modex/ -o kobdraw32.o modex/kobdraw32.asm     (DJGPP)
@@ -12,9 +12,10 @@
 ; arguments on the stack, the first at [esp+4], 32 bits each, the caller pops
 ; them; eax, ecx, edx and the flags change, ebx, esi, edi and ebp are kept.
 ; Video memory is the flat address modex_vram points at. Nothing is written
-; but the target's mask and video memory, and the stack holds all the state:
-; no code is written at run time, and a draw may be interrupted by another
-; (from an interrupt handler, say) that saves and restores the map mask.
+; but kob_map_mask, the map mask and video memory, and the stack holds all
+; the state: no code is written at run time, and a draw may be interrupted by
+; another (from an interrupt handler, say) that puts the map mask and
+; kob_map_mask back as they were.
 ;
 ; How a strip is drawn at the screen's pitch. A record adds its skip's rows to
 ; edi through a table (k x 80), then jumps through a table indexed by its
@@ -74,7 +75,6 @@ PLANE_X equ 16                ; the screen x of the plane's first column
 PLANE_STRIP equ 20            ; its strip table entry
 ROW0 equ 24                   ; the address of the sprite's row 0, column 0
 COLUMNS equ 28                ; columns left in the plane
-TARGET equ 32
 PLANES_LEFT equ 36
 COLUMN_LOOP equ 40            ; whole_column, top_cut_column or clipped_column
 FIRST_ROW equ 44              ; the window, for clipped columns
@@ -144,6 +144,7 @@ Y equ ARGS + 12
         global C(kob_draw_mirrored)
         global C(kob_draw_strip)
         extern C(modex_vram)
+        extern C(kob_map_mask)
 
 section .text
 
@@ -200,7 +201,6 @@ draw:
         mov [esp+PLANE_ENTRY_STEP], ecx
         mov edi, [esp+ARGS+4]       ; the sprite
         mov esi, [esp+ARGS]         ; the target
-        mov [esp+TARGET], esi
         mov eax, [edi+SPRITE_DATA]
         mov [esp+COLUMN_DATA], eax
         mov eax, [esi+TARGET_LEFT]
@@ -278,10 +278,10 @@ draw:
         mov [esp+ROW0], edx
         mov dword [esp+PLANES_LEFT], 4
 
-; Each plane: its first visible column, its mask selected unless the target
-; has it (only the first plane's can be: from then on the target holds the
-; plane before), then every fourth column through the column loop.
-%macro PLANE 1 ; 1 where the target may hold the plane's mask
+; Each plane: its first visible column, its mask selected unless the library
+; selected it last (only the first plane's can be: from then on the plane
+; before is), then every fourth column through the column loop.
+%macro PLANE 1 ; 1 where the plane's mask may be selected already
         mov ecx, [esp+REMAINING]
         shr ecx, 2                  ; the plane's columns
 %if %1 == 0
@@ -292,12 +292,11 @@ draw:
         and ebx, 3
         mov eax, [ebx*4 + plane_selects]
         movzx ebx, ah               ; the mask
-        mov edi, [esp+TARGET]
 %if %1
-        cmp [edi+TARGET_MASK], ebx
+        cmp [C(kob_map_mask)], ebx
         je %%selected
 %endif
-        mov [edi+TARGET_MASK], ebx
+        mov [C(kob_map_mask)], ebx
         mov edx, SEQUENCER
         out dx, ax
 %%selected:
