@@ -8,8 +8,9 @@
  * Define both before compiling kobdraw.c to use your own (an engine that keeps
  * video memory behind a pointer of its own, for instance). Otherwise the
  * compiler picks one of the defaults below. The project itself builds and
- * tests only the host model (gcc, clang) and dev86 bcc (in DOSBox); the
- * others follow each compiler's documented library. Defining only one of the
+ * tests only the host model (gcc, clang), dev86 bcc (in DOSBox) and the
+ * 32-bit flat seam (gcc -m32, on an emulated 386); the others follow each
+ * compiler's documented library. Defining only one of the
  * two is an error: the default would quietly replace both.
  */
 #ifndef KOBSEAM_H
@@ -36,29 +37,34 @@ void kob_bcc_store(unsigned offset, unsigned value);
 #define KOB_STORE(offset, value) kob_bcc_store(offset, value)
 #define KOB_BCC_SEAM
 
+#elif defined(MODEX_FLAT32)
+/* 32-bit flat protected mode, any i386 gcc: the map mask through gcc's
+ * inline assembly, video memory through modex_vram, offsets wrapping within
+ * the 64 KiB of a plane as in a 16-bit segment. */
+#include "modex.h"
+#include "vgaregs.h"
+#define KOB_SELECT_PLANES(mask)                                                           \
+  __asm__ __volatile__("outw %w0, %w1"                                                    \
+                       :                                                                  \
+                       : "a"(((unsigned)(mask) << 8) | VGA_MAP_MASK), "Nd"(VGA_SEQUENCER) \
+                       : "memor"                                                          \
+                         "y")
+#define KOB_STORE(offset, value) (modex_vram[(unsigned)(offset)&MODEX_PLANE_MASK] = (unsigned char)(value))
+
+#elif defined(__DJGPP__) || (defined(__WATCOMC__) && defined(__386__))
+#error \
+    "kobseam.h: for DJGPP or Open Watcom's 386 compiler, build with -DMODEX_FLAT32 (gcc) or define KOB_SELECT_PLANES and KOB_STORE"
+
 #elif defined(__TURBOC__) || defined(__BORLANDC__)
 #include <dos.h>
 #define KOB_SELECT_PLANES(mask) outport(0x3C4, ((unsigned)(mask) << 8) | 2)
 #define KOB_STORE(offset, value) (*(unsigned char far *)MK_FP(0xA000, (offset)) = (unsigned char)(value))
-
-#elif defined(__WATCOMC__) && defined(__386__)
-/* 32-bit flat model under a DOS extender: video memory at linear A0000h. */
-#include <conio.h>
-#define KOB_SELECT_PLANES(mask) outpw(0x3C4, ((unsigned)(mask) << 8) | 2)
-#define KOB_STORE(offset, value) (((unsigned char *)0xA0000)[(unsigned)(offset)] = (unsigned char)(value))
 
 #elif defined(__WATCOMC__)
 #include <conio.h>
 #include <i86.h>
 #define KOB_SELECT_PLANES(mask) outpw(0x3C4, ((unsigned)(mask) << 8) | 2)
 #define KOB_STORE(offset, value) (*(unsigned char __far *)MK_FP(0xA000, (offset)) = (unsigned char)(value))
-
-#elif defined(__DJGPP__)
-#include <go32.h>
-#include <pc.h>
-#include <sys/farptr.h>
-#define KOB_SELECT_PLANES(mask) outportw(0x3C4, ((unsigned)(mask) << 8) | 2)
-#define KOB_STORE(offset, value) _farpokeb(_dos_ds, 0xA0000UL + (unsigned)(offset), (unsigned char)(value))
 
 #elif defined(_MSC_VER) || defined(M_I86)
 /* Microsoft C and QuickC, 16-bit. */
