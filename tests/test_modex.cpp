@@ -58,7 +58,8 @@ TEST(Modex, DrawsWhatThePixelsPaint) {
     }
     transparent_color = 0;
     std::string path = scratch_path("modex.kob");
-    ASSERT_TRUE(load_pcx(build_pcx(pcx_of(pixels, w, h, w))) && decode_src_pcx() && write_sprite(path.c_str()));
+    ASSERT_TRUE(load_pcx(build_pcx(pcx_of(pixels, w, h, w))) && decode_src_pcx() &&
+                write_sprite(path.c_str(), src_image));
     release_image();
     Bytes file = read_bytes(path);
     kob_sprite sprite;

@@ -45,7 +45,7 @@ Bytes compile(const Bytes& pixels, uint32_t width, uint32_t height) {
   transparent_color = 0;
   std::string path = scratch_path("drawer.kob");
   EXPECT_TRUE(load_pcx(build_pcx(pcx_of(pixels, width, height, width))) && decode_src_pcx() &&
-              write_sprite(path.c_str()));
+              write_sprite(path.c_str(), src_image));
   release_image();
   return read_bytes(path);
 }
