@@ -210,6 +210,8 @@ uint32_t cpu386_place_sprite(Cpu386& cpu, const kob_sprite& sprite, kob_size fil
   return table + 4 * sprite.width;
 }
 
+const char* const map_mask_symbol = "kob_map_mask";
+
 void cpu386_place_target(Cpu386& cpu, const kob_target& target, uint32_t at) {
   const uint32_t fields[] = {target.page,
                              target.pitch,
@@ -222,10 +224,12 @@ void cpu386_place_target(Cpu386& cpu, const kob_target& target, uint32_t at) {
     cpu.poke32(at, field);
     at += 4;
   }
+  if (cpu.has_symbol(map_mask_symbol)) cpu.poke32(cpu.symbol(map_mask_symbol), target.mask);
 }
 
 kob_target cpu386_read_target(Cpu386& cpu, uint32_t at) {
   auto word = [&](uint32_t i) { return cpu.peek32(at + 4 * i); };
   auto signed_word = [&](uint32_t i) { return static_cast<int>(static_cast<int32_t>(word(i))); };
-  return {word(0), word(1), signed_word(2), signed_word(3), signed_word(4), signed_word(5), word(6)};
+  unsigned mask = cpu.has_symbol(map_mask_symbol) ? cpu.peek32(cpu.symbol(map_mask_symbol)) : word(6);
+  return {word(0), word(1), signed_word(2), signed_word(3), signed_word(4), signed_word(5), mask};
 }

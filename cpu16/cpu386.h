@@ -85,5 +85,7 @@ constexpr uint32_t cpu386_target_size = 28;  // page, pitch, left, top, right, b
 // the descriptor at `descriptor`; returns the address past the strip table.
 uint32_t cpu386_place_sprite(Cpu386& cpu, const kob_sprite& sprite, kob_size file_size, uint32_t data,
                              uint32_t descriptor);
+// The target at `at`; its `mask` stands for the library's kob_map_mask, as
+// on the 16-bit PC.
 void cpu386_place_target(Cpu386& cpu, const kob_target& target, uint32_t at);
 kob_target cpu386_read_target(Cpu386& cpu, uint32_t at);

@@ -4,6 +4,9 @@
  * prototypes are gone, and nothing widens an int to a long on the way. */
 #include "kob.h"
 #include "kobseam.h"
+#include "vgaregs.h"
+
+unsigned kob_map_mask;
 
 void kob_target_init(struct kob_target *target, unsigned page) {
   target->page = page;
@@ -46,11 +49,11 @@ static int clip(const struct kob_target *target, unsigned width, unsigned height
          clip_axis(y, height, target->top, target->bottom, &view->first_row, &view->end_row);
 }
 
-static void select_plane(struct kob_target *target, long screen_x) {
+static void select_plane(long screen_x) {
   unsigned mask = 1u << (unsigned)(screen_x & 3L);
-  if (target->mask == mask) return;
+  if (kob_map_mask == mask) return;
   KOB_SELECT_PLANES(mask);
-  target->mask = mask;
+  kob_map_mask = mask;
 }
 
 /* The video offset of the column's row 0; the row may lie above the page, so
@@ -97,7 +100,7 @@ static void draw_sprite(struct kob_target *target, const struct kob_sprite *spri
   if (!clip(target, sprite->width, sprite->height, x, y, &view)) return;
   for (plane = 0; plane < 4 && view.first_column + plane < view.end_column; ++plane) {
     at = view.first_column + plane;
-    select_plane(target, (long)x + (long)at);
+    select_plane((long)x + (long)at);
     for (; at < view.end_column; at += 4) {
       column = mirrored ? sprite->width - 1 - at : at;
       draw_rows(sprite->data + sprite->strip[column], column_origin(target, (long)x + (long)at, y), target->pitch,
@@ -117,9 +120,15 @@ void kob_draw_mirrored(struct kob_target *target, const struct kob_sprite *sprit
 void kob_draw_strip(struct kob_target *target, const unsigned char *strip, unsigned height, int x, int y) {
   struct kob_view view;
   if (!clip(target, 1, height, x, y, &view)) return;
-  select_plane(target, (long)x);
+  select_plane((long)x);
   draw_rows(strip, column_origin(target, (long)x, y), target->pitch, view.first_row, view.end_row);
 }
+
+#ifdef KOB_FLAT32_SEAM
+void kob_flat_select(unsigned mask) {
+  __asm__ __volatile__("outw %w0, %w1" : : "a"(mask << 8 | VGA_MAP_MASK), "Nd"(VGA_SEQUENCER) : "memory");
+}
+#endif
 
 #ifdef KOB_BCC_SEAM
 /* clang-format off */

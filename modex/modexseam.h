@@ -83,13 +83,9 @@ void modex_flat_copy(unsigned from, unsigned to, unsigned count);
 #define MODEX_IN(port) modex_flat_in(port)
 #define MODEX_SET_MODE(mode) modex_flat_set_mode(mode)
 #define MODEX_LOAD(offset) (((volatile unsigned char *)modex_vram)[(offset)&MODEX_PLANE_MASK])
-#define MODEX_FILL(offset, count, value) memset(modex_vram + (offset), (int)(value), (count))
+#define MODEX_FILL(offset, count, value) memset(modex_vram + ((offset)&MODEX_PLANE_MASK), (int)(value), (count))
 #define MODEX_COPY(from, to, count) modex_flat_copy(from, to, count)
 #define MODEX_FLAT32_SEAM
-
-#elif defined(__DJGPP__) || (defined(__WATCOMC__) && defined(__386__))
-#error \
-    "modexseam.h: for DJGPP or Open Watcom's 386 compiler, build with -DMODEX_FLAT32 (gcc) or define MODEX_OUT, MODEX_IN, MODEX_SET_MODE, MODEX_LOAD, MODEX_FILL and MODEX_COPY"
 
 #else
 #error \

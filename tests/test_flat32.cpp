@@ -64,6 +64,8 @@ TEST_F(Flat32, ScreenFunctionsAsTheHostBuild) {
       {"modex_copy", {19200, 0, 19200}, [](uint8_t*) { modex_copy(19200, 0, 19200); }, 0},
       {"modex_read_row", {40000, 1, out_at}, [](uint8_t* out) { modex_read_row(40000, 1, out); }, 320},
       {"modex_read_row", {57600, 97, out_at}, [](uint8_t* out) { modex_read_row(57600, 97, out); }, 320},
+      {"modex_write_row", {57600, 100, in_at}, [&](uint8_t*) { modex_write_row(57600, 100, rgb.data()); }, 0},
+      {"modex_write_row", {0, 239, in_at + 7}, [&](uint8_t*) { modex_write_row(0, 239, rgb.data() + 7); }, 0},
       {"modex_show", {19200}, [](uint8_t*) { modex_show(19200); }, 0},
       {"modex_show", {0x1234}, [](uint8_t*) { modex_show(0x1234); }, 0},
       {"modex_wait_retrace", {}, [](uint8_t*) { modex_wait_retrace(); }, 0},
