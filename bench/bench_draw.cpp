@@ -54,7 +54,7 @@ void BM_Draw(benchmark::State& state, const char* name, bool corner) {
   kob_target_init(&target, 0);
   vga_model_reset(0);
   for (auto _ : state) {
-    target.mask = 0;  // as if the engine had written the map mask since
+    kob_map_mask = 0;  // as if the engine had written the map mask since
     kob_draw(&target, &sprite, x, y);
     benchmark::ClobberMemory();
   }
