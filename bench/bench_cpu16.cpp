@@ -5,11 +5,14 @@
 // segment beside the code is drawn strip by strip, each strip placed in
 // memory before its call, as a viewer streams it from the file.
 //
-//   bench_cpu16 IMAGES_DIR [--kobview KOBVIEW.COM] TITLE=LIBRARY...
+//   bench_cpu16 IMAGES_DIR [--kobview KOBVIEW.COM] [--flat32 PROGRAM] TITLE=LIBRARY...
 //
 // LIBRARY is a .COM and its .MAP, without the extension. With --kobview, a
 // second table counts one more draw in the viewer, run whole under the
-// emulated PC's DOS services.
+// emulated PC's DOS services. With --flat32, a third counts the draws of
+// flat32_draws.h on the emulated 386 through PROGRAM (flat32/libmodex32.a
+// linked with the tests' driver), each against its bound: the status is 1
+// when one is over.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -20,6 +23,7 @@
 
 #include "bench_image.h"
 #include "cpu16.h"
+#include "flat32_draws.h"
 #include "modex/kobcomp.h"
 #include "modex/vgamodel.h"
 #include "options.h"
@@ -192,15 +196,62 @@ void kobview_table(const std::string& kobview, const std::string& dir, const std
   }
 }
 
+// One cell of the 386's table; false when the count is over the bound.
+bool flat32_cell(const Flat32Count& count, double bound, std::string& row) {
+  double per_pixel = double(count.counts.instructions) / double(std::max(1ul, count.visible));
+  char text[128];
+  snprintf(text, sizeof text, " %.3f (%llu stores, %llu OUTs) | %.2f |", per_pixel,
+           static_cast<unsigned long long>(count.counts.stores), static_cast<unsigned long long>(count.counts.selects),
+           bound);
+  row += text;
+  return count.counts.returned && per_pixel <= bound;
+}
+
+// The draws of flat32_draws.h on the emulated 386; false when one is over
+// its bound or does not return.
+bool flat32_table(const std::string& dir, const std::string& program) {
+  Cpu386 cpu;
+  if (!cpu.load_elf(program)) {
+    fprintf(stderr, "bench_cpu16: cannot load %s: %s\n", program.c_str(), cpu.error.c_str());
+    return false;
+  }
+  printf(
+      "\nThe 386, flat32/libmodex32.a, one draw, instructions per visible opaque pixel (stores, OUTs) and the "
+      "bound:\n\n");
+  printf(
+      "| sprite | drawn | visible opaque pixels | compiled code, bytes | strip drawer | bound | compiled | bound |\n");
+  printf("|---|---|---:|---:|---|---:|---|---:|\n");
+  bool within = true;
+  for (const Flat32Draw& d : flat32_draws) {
+    Sprite s;
+    if (!load(dir, d.image, s)) return false;
+    Flat32Count strips = count_flat32_draw(cpu, s.sprite, s.file.size(), d, false);
+    std::string row;
+    within = flat32_cell(strips, d.strips, row) && within;
+    std::string code = "—";
+    if (d.compiled > 0) {
+      Flat32Count compiled = count_flat32_draw(cpu, s.sprite, s.file.size(), d, true);
+      within = flat32_cell(compiled, d.compiled, row) && within;
+      code = std::to_string(compiled.code);
+    } else {
+      row += " (strips) | |";
+    }
+    printf("| %s | %s | %lu | %s |%s\n", d.image, d.where, strips.visible, code.c_str(), row.c_str());
+  }
+  return within;
+}
+
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  std::string kobview;
-  if (args.size() > 2 && args[1] == "--kobview") {
-    kobview = args[2];
-    args.erase(args.begin() + 1, args.begin() + 3);
+  std::string kobview, flat32;
+  for (const char* option : {"--kobview", "--flat32"}) {
+    if (args.size() > 2 && args[1] == option) {
+      (args[1] == "--kobview" ? kobview : flat32) = args[2];
+      args.erase(args.begin() + 1, args.begin() + 3);
+    }
   }
   if (args.size() < 2) {
-    fprintf(stderr, "usage: bench_cpu16 IMAGES_DIR [--kobview KOBVIEW.COM] TITLE=LIBRARY...\n");
+    fprintf(stderr, "usage: bench_cpu16 IMAGES_DIR [--kobview KOBVIEW.COM] [--flat32 PROGRAM] TITLE=LIBRARY...\n");
     return 2;
   }
   std::string dos_dir = args[0] + "/dos";
@@ -250,5 +301,6 @@ int main(int argc, char** argv) {
     viewed.push_back({&c, name, x, y, visible});
   }
   if (!kobview.empty()) kobview_table(kobview, dos_dir, viewed);
+  if (!flat32.empty() && !flat32_table(args[0], flat32)) return 1;
   return 0;
 }

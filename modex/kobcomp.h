@@ -87,7 +87,7 @@ extern "C" {
 #endif
 
 /* Bytes of code the sprite compiles into: at most 136 for the header and the
- * drivers (216 in 32-bit code), then 1 per body and 4 to 6 per store (up to
+ * drivers (211 in 32-bit code), then 1 per body and 4 to 6 per store (4 to
  * 10 in 32-bit code). About 3 bytes per opaque pixel where pixels pair up,
  * 4 to 5 where they do not: a sprite of 64 x 64, half opaque, takes about
  * 6 KiB. Over KOB_COMPILED_MAX it cannot be compiled. */

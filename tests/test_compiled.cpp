@@ -1,23 +1,19 @@
 // Compiled sprites: the code kob_compile writes, byte for byte, from the host
-// build and from bcc's; and that code drawn through kob_draw_compiled on the
-// emulated PC against the C drawer of the same DOS library.
+// build and from bcc's, and the 32-bit code from flat32/libmodex32.a's on the
+// emulated 386; and that code drawn through kob_draw_compiled on each
+// emulated CPU against the C drawer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <tuple>
 
-#include "cpu16.h"
+#include "drawing_cpu.h"
 #include "modex/kobcomp.h"
 #include "modex/vgamodel.h"
 #include "support.h"
 
 namespace {
-
-// Where the descriptors, the sprite file (its strip table after it) and then
-// the code go in the data segment: above the library's own data, below the
-// stack at its top.
-constexpr uint16_t target_at = 0x3000, sprite_at = 0x3010, data_at = 0x3100, data_end = 0xF000;
 
 struct Sprite {
   Bytes file;
@@ -32,20 +28,7 @@ Sprite open_sprite(const Bytes& pixels, uint32_t width, uint32_t height) {
   return s;
 }
 
-// The DOS library that bcc linked, with one sprite in its data segment.
-struct DosLibrary {
-  Cpu16 cpu;
-  uint16_t code_at = 0;
-  explicit DosLibrary(const std::string& library = DOS_LIBRARY) {
-    EXPECT_TRUE(cpu.load_com(library + ".COM", library + ".MAP"));
-    EXPECT_LT(cpu.symbol("__end"), target_at);
-  }
-  void place(const Sprite& s) {
-    code_at = cpu16_place_sprite(cpu, s.sprite, s.file.size(), data_at, sprite_at);
-    ASSERT_LT(code_at, data_end);
-  }
-};
-
+#ifdef DOS_LIBRARY
 // kob_compiled_size and kob_compile, run here or on the emulated PC: the
 // size, and what a buffer of `size` bytes (filled with 0xEE) holds after.
 struct Compiled {
@@ -60,16 +43,16 @@ Compiled compile_here(const Sprite& s, kob_size size) {
   return out;
 }
 
-Compiled compile_under_bcc(DosLibrary& dos, const Sprite& s, kob_size size) {
-  dos.place(s);
-  dos.cpu.poke(dos.code_at, Bytes(size, 0xEE));
-  Cpu16Counts counted = dos.cpu.call(dos.cpu.symbol("_kob_compiled_size"), {sprite_at});
+Compiled compile_under_bcc(Dos16& dos, const Sprite& s, kob_size size) {
+  uint32_t code_at = dos.place(s.sprite, s.file.size());
+  EXPECT_LT(code_at + size, dos.data_end);
+  dos.poke(code_at, Bytes(size, 0xEE));
+  Cpu16Counts counted = dos.call("kob_compiled_size", {dos.sprite_at});
   Cpu16Counts compiled =
-      dos.cpu.call(dos.cpu.symbol("_kob_compile"),
-                   {sprite_at, dos.code_at, static_cast<uint16_t>(size), static_cast<uint16_t>(size >> 16)});
+      dos.call("kob_compile", {dos.sprite_at, code_at, uint32_t(size & 0xFFFF), uint32_t(size >> 16)});
   EXPECT_TRUE(counted.returned && compiled.returned) << counted.error << compiled.error;
   // bcc returns a long in BX:AX; the sizes here fit the low word.
-  return {counted.ax, compiled.ax != 0, dos.cpu.peek(dos.code_at, size)};
+  return {counted.ax, compiled.ax != 0, dos.peek(code_at, size)};
 }
 
 // Each row's code from both builds of the generator: its size and its last
@@ -110,7 +93,8 @@ TEST(Compiled, WritesTheCode) {
        150,
        {0xC7, 0x85, 160, 0, 4, 5, 0xC6, 0x85, 162, 0, 6, 0xC3, 0xC3, 0xC3, 0xC3}},
   };
-  DosLibrary dos;
+  Dos16 dos(DOS_LIBRARY);
+  ASSERT_TRUE(dos.loaded);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     Sprite s = open_sprite(row.pixels, row.width, row.height);
@@ -134,8 +118,69 @@ TEST(Compiled, WritesTheCode) {
   EXPECT_FALSE(over.written);
 }
 
-// One draw on the emulated PC on a background of 255: what it cost, the
-// planes as it left them and the target's mask after.
+#endif
+
+#ifdef FLAT32_DRIVER
+// The 32-bit code of flat32/libmodex32.a's generator on the 386: each row's
+// size and bytes after the header (all of them in the first row); with one
+// byte too few nothing is written.
+TEST(Compiled, WritesThe32BitCode) {
+  struct Row {
+    const char* what;
+    uint32_t width, height;
+    Bytes pixels;  // row by row, 0 transparent
+    size_t size;
+    Bytes tail;
+  };
+  const Row rows[] = {
+      {"2 x 2 opaque: selects with the operand-size prefix, calls, the last class jumped to, inc edi past plane 3",
+       2,
+       2,
+       {1, 2, 3, 4},
+       139,
+       {0x20, 0,    0, 0, 0x36, 0,    0,    0,    0x4C, 0,    0, 0, 0x62, 0,    0, 0,  // the drivers
+        0xAF, 0xFF, 0, 0, 0xAF, 0xFF, 0,    0,    0xAF, 0xFF, 0, 0, 0xAE, 0xFF, 0, 0,  // 65535 less the last byte
+        0x66, 0xB8, 2, 1, 0x66, 0xEF, 0xE8, 0x4E, 0,    0,    0,                       // x mod 4 = 0: plane 0, call
+        0x66, 0xB8, 2, 2, 0x66, 0xEF, 0xE9, 0x4C, 0,    0,    0,                       // plane 1, jump
+        0x66, 0xB8, 2, 2, 0x66, 0xEF, 0xE8, 0x38, 0,    0,    0,                       // x mod 4 = 1
+        0x66, 0xB8, 2, 4, 0x66, 0xEF, 0xE9, 0x36, 0,    0,    0,                       //
+        0x66, 0xB8, 2, 4, 0x66, 0xEF, 0xE8, 0x22, 0,    0,    0,                       // x mod 4 = 2
+        0x66, 0xB8, 2, 8, 0x66, 0xEF, 0xE9, 0x20, 0,    0,    0,                       //
+        0x66, 0xB8, 2, 8, 0x66, 0xEF, 0xE8, 0x0C, 0,    0,    0,                       // x mod 4 = 3
+        0x66, 0xB8, 2, 1, 0x66, 0xEF, 0x47, 0xE9, 9,    0,    0, 0,                    // plane 0 a byte on: inc edi
+        0xC6, 0x47, 0, 1, 0xC6, 0x47, 80,   3,    0xC3,                                // class 0: [edi+0], [edi+80]
+        0xC6, 0x47, 0, 2, 0xC6, 0x47, 80,   4,    0xC3}},                              // class 1
+      {"four pixels of a plane row side by side are a doubleword; three a word and a byte, 32-bit displacements",
+       13,
+       3,
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,   // row 0
+        1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4,   // row 1
+        5, 0, 0, 0, 6, 0, 0, 0, 7, 0, 0, 0, 0},  // row 2
+       238,
+       {0xC7, 0x47, 80,   1,   2, 3, 4,        // row 1, columns 0, 4, 8 and 12
+        0x66, 0xC7, 0x87, 160, 0, 0, 0, 5, 6,  // row 2, columns 0 and 4
+        0xC6, 0x87, 162,  0,   0, 0, 7,        // and 8
+        0xC3, 0xC3, 0xC3, 0xC3}},
+  };
+  Flat386 flat(FLAT32_DRIVER);
+  ASSERT_TRUE(flat.loaded) << flat.cpu.error;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Sprite s = open_sprite(row.pixels, row.width, row.height);
+    uint32_t code_at = flat.place(s.sprite, s.file.size());
+    EXPECT_EQ(flat.call("kob_compiled_size", {flat.sprite_at}).eax, row.size);
+    flat.poke(code_at, Bytes(row.size, 0xEE));
+    EXPECT_TRUE(flat.compile(code_at, row.size - 1).empty());
+    EXPECT_EQ(flat.peek(code_at, row.size), Bytes(row.size, 0xEE));
+    Bytes code = flat.compile(code_at, row.size);
+    ASSERT_EQ(code.size(), row.size);
+    EXPECT_EQ(Bytes(code.end() - row.tail.size(), code.end()), row.tail);
+  }
+}
+#endif
+
+// One draw on an emulated CPU on a background of 255: what it cost, the
+// planes as it left them and the map mask after.
 struct Drawn {
   Cpu16Counts counts;
   Bytes planes;
@@ -143,19 +188,20 @@ struct Drawn {
   unsigned mask;
 };
 
-Drawn draw(DosLibrary& dos, const char* function, const kob_target& target, const std::vector<uint16_t>& arguments) {
+Drawn draw(DrawingCpu& cpu, const char* function, const kob_target& target, const std::vector<uint32_t>& arguments) {
   vga_model_reset(255);
-  cpu16_place_target(dos.cpu, target, target_at);
-  Cpu16Counts counts = dos.cpu.call(dos.cpu.symbol(function), arguments);
+  cpu.place_target(target);
+  Cpu16Counts counts = cpu.call(function, arguments);
   EXPECT_TRUE(counts.returned) << function << ": " << counts.error;
   const uint8_t* planes = &vga.plane[0][0];
-  return {counts, Bytes(planes, planes + sizeof vga.plane), vga.overwrites, cpu16_read_target(dos.cpu, target_at).mask};
+  return {counts, Bytes(planes, planes + sizeof vga.plane), vga.overwrites, cpu.read_target().mask};
 }
 
-// Every row drawn by kob_draw_compiled, in the library with the C drawer and
-// in the one with the assembly strip drawer, and by the C drawer, all as bcc
-// linked them: the same planes, nothing stored twice, the same plane selects and mask
-// left in the target. A sprite wholly inside the clip rectangle runs its code
+// Every row drawn by kob_draw_compiled in each library, the DOS ones with the
+// C drawer and with the assembly strip drawer and the 32-bit one, each with
+// the code its own generator wrote, and by the C drawer here: the same
+// planes, nothing stored twice, the same plane selects and map mask left
+// selected. A sprite wholly inside the clip rectangle runs its code
 // at under one instruction per pixel, past a fixed cost under 200 (the C
 // drawer takes 700 for a 2 x 2); any other goes to the strips, with code
 // that would stop the run (INT3) if it were entered.
@@ -202,29 +248,36 @@ TEST(Compiled, DrawsWhatTheStripsDraw) {
     uint32_t w = 2 + rand() % 90, h = 2 + rand() % 80;
     rows.push_back({w, h, rand() % (322 - int(w)) - 1, rand() % (242 - int(h)) - 1, seed % 2 ? screen : page2, true});
   }
-  DosLibrary dos, assembly(DRAWER_COM);
+  auto cpus = drawing_cpus(true);
+  for (auto& cpu : cpus) ASSERT_TRUE(cpu->loaded) << cpu->name;
   for (size_t i = 0; i < rows.size(); ++i) {
     auto [w, h, x, y, target, compiled] = rows[i];
     SCOPED_TRACE("row " + std::to_string(i));
     compiled = compiled && x >= 0 && y >= 0 && x + int(w) <= target.right && y + int(h) <= target.bottom;
     Sprite s = open_sprite(random_runs(w, h, unsigned(i)), w, h);
-    Bytes code(kob_compiled_size(&s.sprite));
-    ASSERT_TRUE(kob_compile(&s.sprite, code.data(), code.size()));
-    // The header as written, every driver and body INT3.
-    Bytes poisoned = code;
-    std::fill(poisoned.begin() + KOB_COMPILED_HEADER_SIZE, poisoned.end(), 0xCC);
-    uint16_t ux = static_cast<uint16_t>(x), uy = static_cast<uint16_t>(y);
-    Drawn strips;
-    for (DosLibrary* library : {&dos, &assembly}) {
-      SCOPED_TRACE(library == &dos ? "with the C drawer" : "with the assembly drawer");
-      library->place(s);
-      ASSERT_LT(library->code_at + code.size(), data_end);
-      library->cpu.poke(library->code_at, compiled ? code : poisoned);
-      Drawn fast = draw(*library, "_kob_draw_compiled", target, {target_at, sprite_at, library->code_at, ux, uy});
-      if (library == &dos) strips = draw(dos, "_kob_draw", target, {target_at, sprite_at, ux, uy});
-      EXPECT_TRUE(fast.planes == strips.planes);
-      EXPECT_EQ(std::make_tuple(fast.overwrites, fast.counts.selects, fast.mask),
-                std::make_tuple(0ul, strips.counts.selects, strips.mask));
+    kob_target here = target;
+    vga_model_reset(255);
+    kob_map_mask = target.mask;
+    kob_draw(&here, &s.sprite, x, y);
+    Bytes expected(&vga.plane[0][0], &vga.plane[0][0] + sizeof vga.plane);
+    const auto strips = std::make_tuple(0ul, vga.selects, kob_map_mask);
+    uint32_t ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
+    for (auto& cpu : cpus) {
+      SCOPED_TRACE(cpu->name);
+      uint32_t code_at = cpu->place(s.sprite, s.file.size());
+      kob_size size = cpu->call("kob_compiled_size", {cpu->sprite_at}).eax;
+      ASSERT_LT(code_at + size, cpu->data_end);
+      Bytes code = cpu->compile(code_at, size);
+      ASSERT_EQ(code.size(), size);
+      // The header as written (the first driver starts past it), every
+      // driver and body INT3.
+      if (!compiled) {
+        std::fill(code.begin() + code[0], code.end(), 0xCC);
+        cpu->poke(code_at, code);
+      }
+      Drawn fast = draw(*cpu, "kob_draw_compiled", target, {cpu->target_at, cpu->sprite_at, code_at, ux, uy});
+      EXPECT_TRUE(fast.planes == expected);
+      EXPECT_EQ(std::make_tuple(fast.overwrites, fast.counts.selects, fast.mask), strips);
       unsigned long visible = std::count_if(fast.planes.begin(), fast.planes.end(), [](uint8_t b) { return b != 255; });
       if (compiled) {
         EXPECT_LT(fast.counts.instructions, visible + 200);

@@ -1,15 +1,16 @@
-// The assembly strip drawer, linked by bcc and run on the emulated PC, held
-// against the C drawer on the VGA model: the same planes, the same stores,
-// overwrites and plane selects, the same mask left in the target, for sprites
-// of every kind of record, at every x mod 4, past every edge, plain, mirrored
-// and strip by strip.
+// The assembly strip drawers, the 16-bit one linked by bcc and run on the
+// emulated PC and the 32-bit one in flat32/libmodex32.a run on the emulated
+// 386, held against the C drawer on the VGA model: the same planes, the same
+// stores, overwrites and plane selects, the same map mask left selected, for
+// sprites of every kind of record, at every x mod 4, past every edge, plain,
+// mirrored and strip by strip.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <tuple>
 
-#include "cpu16.h"
+#include "drawing_cpu.h"
 #include "modex/kob.h"
 #include "modex/vgamodel.h"
 #include "options.h"
@@ -50,10 +51,6 @@ Bytes compile(const Bytes& pixels, uint32_t width, uint32_t height) {
   return read_bytes(path);
 }
 
-// Where the sprite and the target lie in the .COM's data segment, above the
-// drawer's own data and below the stack.
-constexpr uint16_t target_at = 0x3000, descriptor_at = 0x3010, data_at = 0x3100, stack_room = 0x800;
-
 struct Drawn {
   Bytes planes;
   unsigned long stores, overwrites, selects;
@@ -66,12 +63,9 @@ Drawn drawn(unsigned mask) {
 
 enum Mode { plain, mirrored, strip_by_strip };
 
-TEST(StripDrawer, DrawsAsTheCDrawer) {
-  Cpu16 cpu;
-  ASSERT_TRUE(cpu.load_com(DRAWER_COM ".COM", DRAWER_COM ".MAP"));
-  ASSERT_LT(cpu.symbol("__end"), target_at);
-  const uint16_t entry[] = {cpu.symbol("_kob_draw"), cpu.symbol("_kob_draw_mirrored")};
-  const uint16_t draw_strip = cpu.symbol("_kob_draw_strip");
+void draws_as_the_c_drawer(DrawingCpu& cpu) {
+  SCOPED_TRACE(cpu.name);
+  ASSERT_TRUE(cpu.loaded);
 
   const kob_target screen = {0, 80, 0, 0, 320, 240, 0}, page2 = {19200, 80, 0, 0, 320, 240, 0};
   const kob_target window = {0, 80, 17, 9, 250, 201, 0}, wide = {40000, 128, 0, 0, 512, 200, 0};
@@ -100,12 +94,11 @@ TEST(StripDrawer, DrawsAsTheCDrawer) {
     const auto& [kind, width, height, x, y, clip] = rows[i];
     SCOPED_TRACE("row " + std::to_string(i));
     Bytes file = compile(paint(kind, width, height, static_cast<unsigned>(i)), width, height);
-    ASSERT_LT(data_at + file.size() + 4 * width, cpu16_stack_top - stack_room);
     kob_sprite sprite;
     kob_fault fault;
     std::vector<kob_size> strips(width);
     ASSERT_EQ(kob_open(&sprite, file.data(), file.size(), strips.data(), width, &fault), KOB_OK);
-    cpu16_place_sprite(cpu, sprite, file.size(), data_at, descriptor_at);
+    ASSERT_LT(cpu.place(sprite, file.size()), cpu.data_end);
     for (Mode mode : {plain, mirrored, strip_by_strip}) {
       SCOPED_TRACE(mode == plain ? "plain" : mode == mirrored ? "mirrored" : "strip by strip");
       // The columns of a streamed draw, in plane order.
@@ -125,27 +118,33 @@ TEST(StripDrawer, DrawsAsTheCDrawer) {
       Drawn expected = drawn(kob_map_mask);
 
       vga_model_reset(255);
-      cpu16_place_target(cpu, clip, target_at);
-      std::vector<std::vector<uint16_t>> calls;
+      cpu.place_target(clip);
+      std::vector<std::vector<uint32_t>> calls;
       if (mode == strip_by_strip) {
         for (unsigned column : order) {
-          calls.push_back({target_at, static_cast<uint16_t>(data_at + sprite.strip[column]),
-                           static_cast<uint16_t>(height), static_cast<uint16_t>(x + static_cast<int>(column)),
-                           static_cast<uint16_t>(y)});
+          calls.push_back({cpu.target_at, static_cast<uint32_t>(cpu.data_at + sprite.strip[column]), height,
+                           static_cast<uint32_t>(x + static_cast<int>(column)), static_cast<uint32_t>(y)});
         }
       } else {
-        calls.push_back({target_at, descriptor_at, static_cast<uint16_t>(x), static_cast<uint16_t>(y)});
+        calls.push_back({cpu.target_at, cpu.sprite_at, static_cast<uint32_t>(x), static_cast<uint32_t>(y)});
       }
+      const char* function = mode == strip_by_strip ? "kob_draw_strip"
+                             : mode == plain        ? "kob_draw"
+                                                    : "kob_draw_mirrored";
       for (const auto& arguments : calls) {
-        Cpu16Counts run = cpu.call(mode == strip_by_strip ? draw_strip : entry[mode == mirrored], arguments);
+        Cpu16Counts run = cpu.call(function, arguments);
         ASSERT_TRUE(run.returned) << run.error;
       }
-      Drawn got = drawn(cpu16_read_target(cpu, target_at).mask);
+      Drawn got = drawn(cpu.read_target().mask);
       EXPECT_EQ(std::tie(got.stores, got.overwrites, got.selects, got.mask),
                 std::tie(expected.stores, expected.overwrites, expected.selects, expected.mask));
       EXPECT_TRUE(got.planes == expected.planes);
     }
   }
+}
+
+TEST(StripDrawer, DrawsAsTheCDrawer) {
+  for (auto& cpu : drawing_cpus(false)) draws_as_the_c_drawer(*cpu);
 }
 
 }  // namespace
