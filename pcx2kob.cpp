@@ -5,6 +5,7 @@
 // message on failure and the run ends with status 1.
 #include <unistd.h>
 
+#include "image.h"
 #include "io.h"
 #include "options.h"
 #include "pcx/pcx.h"
@@ -49,13 +50,13 @@ static bool cells_distinct() { return !grid_text || sheet_outputs_distinct(outpu
 static bool read_png() {
   if (!read_src_png(input_path)) return false;
   if (!cells_distinct()) return false;
-  return !palette_path || write_png_palette(palette_path);
+  return !palette_path || write_image_palette(palette_path);
 }
 
 static bool read_pcx() {
   if (!read_src_pcx(input_path)) return false;
   if (!cells_distinct()) return false;
-  if (palette_path && src_pcx_palette && !write_pcx_palette(palette_path)) return false;
+  if (palette_path && src_image.has_palette && !write_image_palette(palette_path)) return false;
   return decode_src_pcx();
 }
 
@@ -67,6 +68,6 @@ int main(int argc, char** argv) {
   if (grid_text && !check_cell_name(output_path)) return 1;
   if (!outputs_distinct()) return 1;
   if (!(input_is_png(input_path) ? read_png() : read_pcx())) return 1;
-  if (!(grid_text ? write_sprite_sheet(output_path) : write_sprite(output_path))) return 1;
+  if (!(grid_text ? write_sprite_sheet(output_path) : write_sprite(output_path, src_image))) return 1;
   return 0;
 }

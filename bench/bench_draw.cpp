@@ -30,11 +30,12 @@ bool load_sprite(const char* name, std::vector<uint8_t>& file, kob_sprite& sprit
 // Opaque pixels of the sprite that fall on the 320 x 240 screen at (x, y).
 double opaque_on_screen(int x, int y) {
   double count = 0;
-  for (uint32_t row = 0; row < out_strip_height; ++row) {
-    for (uint32_t column = 0; column < out_strips; ++column) {
+  const Image& image = src_image;
+  for (uint32_t row = 0; row < strip_height_for(image.height); ++row) {
+    for (uint32_t column = 0; column < image.width; ++column) {
       int sx = x + static_cast<int>(column), sy = y + static_cast<int>(row);
       bool on_screen = sx >= 0 && sx < KOB_SCREEN_WIDTH && sy >= 0 && sy < KOB_SCREEN_HEIGHT;
-      if (on_screen && src_pcx[row * src_pcx_stride + column] != transparent_color) ++count;
+      if (on_screen && image.pixels[row * image.stride + column] != image.transparent) ++count;
     }
   }
   return count;
@@ -53,7 +54,7 @@ void BM_Draw(benchmark::State& state, const char* name, bool corner) {
   kob_target_init(&target, 0);
   vga_model_reset(0);
   for (auto _ : state) {
-    target.mask = 0;  // as if the engine had written the map mask since
+    kob_map_mask = 0;  // as if the engine had written the map mask since
     kob_draw(&target, &sprite, x, y);
     benchmark::ClobberMemory();
   }

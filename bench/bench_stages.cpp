@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "image.h"
 #include "options.h"
 #include "pcx/pcx.h"
 #include "sprite/sprite.h"
@@ -19,6 +20,8 @@ std::string image_path(const char* name) { return std::string(BENCH_IMAGES_DIR) 
 void release() {
   free(src_pcx);
   src_pcx = nullptr;
+  free(src_image.pixels);
+  src_image.pixels = nullptr;
 }
 
 bool load_and_decode(const std::string& path) {
@@ -27,7 +30,7 @@ bool load_and_decode(const std::string& path) {
 }
 
 void set_pixel_rate(benchmark::State& state) {
-  double pixels = static_cast<double>(src_pcx_width) * src_pcx_height;
+  double pixels = static_cast<double>(src_image.width) * src_image.height;
   state.counters["pixels"] = benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate);
 }
 
@@ -42,8 +45,11 @@ void BM_Decode(benchmark::State& state, const char* name) {
 
 void BM_Encode(benchmark::State& state, const char* name) {
   if (!load_and_decode(image_path(name))) state.SkipWithError("cannot decode");
+  static uint8_t strip[kob_strip_capacity];
   for (auto _ : state) {
-    for (uint32_t column = 0; column < out_strips; ++column) benchmark::DoNotOptimize(encode_strip(column));
+    for (uint32_t column = 0; column < src_image.width; ++column) {
+      benchmark::DoNotOptimize(encode_strip(src_image, column, strip));
+    }
     benchmark::ClobberMemory();
   }
   set_pixel_rate(state);

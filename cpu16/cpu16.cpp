@@ -242,6 +242,8 @@ uint16_t cpu16_place_sprite(Cpu16& cpu, const kob_sprite& sprite, kob_size file_
   return static_cast<uint16_t>(table + 4 * sprite.width);
 }
 
+const char* const map_mask_symbol = "_kob_map_mask";
+
 void cpu16_place_target(Cpu16& cpu, const kob_target& target, uint16_t at) {
   const int fields[] = {static_cast<int>(target.page),
                         static_cast<int>(target.pitch),
@@ -254,12 +256,14 @@ void cpu16_place_target(Cpu16& cpu, const kob_target& target, uint16_t at) {
     cpu.poke16(at, static_cast<uint16_t>(field));
     at += 2;
   }
+  if (cpu.has_symbol(map_mask_symbol)) cpu.poke16(cpu.symbol(map_mask_symbol), static_cast<uint16_t>(target.mask));
 }
 
 kob_target cpu16_read_target(Cpu16& cpu, uint16_t at) {
   auto word = [&](int i) { return cpu.peek16(static_cast<uint16_t>(at + 2 * i)); };
   auto signed_word = [&](int i) { return static_cast<int>(static_cast<int16_t>(word(i))); };
-  return {word(0), word(1), signed_word(2), signed_word(3), signed_word(4), signed_word(5), word(6)};
+  unsigned mask = cpu.has_symbol(map_mask_symbol) ? cpu.peek16(cpu.symbol(map_mask_symbol)) : word(6);
+  return {word(0), word(1), signed_word(2), signed_word(3), signed_word(4), signed_word(5), mask};
 }
 
 uint16_t Cpu16::reg(int id) {

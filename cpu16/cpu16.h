@@ -124,5 +124,7 @@ constexpr uint16_t cpu16_target_size = 14;  // page, pitch, left, top, right, bo
 // the descriptor at `descriptor`; returns the offset past the strip table.
 uint16_t cpu16_place_sprite(Cpu16& cpu, const kob_sprite& sprite, kob_size file_size, uint16_t data,
                             uint16_t descriptor);
+// The target at `at`; its `mask` stands for the library's kob_map_mask, the
+// plane selected before a draw and after it, in a .COM whose map has it.
 void cpu16_place_target(Cpu16& cpu, const kob_target& target, uint16_t at);
 kob_target cpu16_read_target(Cpu16& cpu, uint16_t at);

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "fuzz/quietly.h"
+#include "image.h"
 #include "options.h"
 #include "pcx/pcx.h"
 #include "sprite/sprite.h"
@@ -25,12 +26,14 @@ uint8_t palette[pcx_palette_size];
 void check_pcx_matches_sprite() {
   free(src_pcx);
   src_pcx = nullptr;
+  free(src_image.pixels);
+  src_image.pixels = nullptr;
   if (ftruncate(image_fd, 0) != 0) abort();
   if (!quietly([] { return write_pcx(image_path, src_kob, src_kob_width, src_kob_height, palette); })) abort();
   if (!quietly([] { return read_src_pcx(image_path) && decode_src_pcx(); })) abort();
-  if (src_pcx_width != src_kob_width || src_pcx_height != src_kob_height) abort();
+  if (src_image.width != src_kob_width || src_image.height != src_kob_height) abort();
   for (uint32_t y = 0; y < src_kob_height; ++y) {
-    if (memcmp(src_pcx + y * src_pcx_stride, src_kob + y * src_kob_width, src_kob_width) != 0) abort();
+    if (memcmp(src_image.pixels + y * src_image.stride, src_kob + y * src_kob_width, src_kob_width) != 0) abort();
   }
 }
 

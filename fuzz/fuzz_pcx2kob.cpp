@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fuzz/quietly.h"
+#include "image.h"
 #include "options.h"
 #include "pcx/pcx.h"
 #include "png/png.h"
@@ -43,7 +44,7 @@ bool decode(const char*) { return decode_src_pcx(); }
 // data ends: the image data runs from byte 128 to the palette marker 769
 // bytes from the end, or to the end.
 std::vector<uint8_t> reference_pixels(const uint8_t* data, size_t size) {
-  const size_t total = static_cast<size_t>(src_pcx_stride) * src_pcx_height;
+  const size_t total = static_cast<size_t>(src_image.stride) * src_image.height;
   std::vector<uint8_t> pixels;
   const uint8_t* in = data + 128;
   const uint8_t* end = data[size - 769] == 12 ? data + size - 769 : data + size;
@@ -63,24 +64,26 @@ std::vector<uint8_t> reference_pixels(const uint8_t* data, size_t size) {
 // The decoded pixels match the reference, and the buffer is zero for a
 // stretch after them (a fixed-size run store must leave nothing there).
 void check_decoded(const std::vector<uint8_t>& expected) {
-  if (!std::equal(expected.begin(), expected.end(), src_pcx)) abort();
-  const size_t total = static_cast<size_t>(src_pcx_stride) * src_pcx_height;
+  if (!std::equal(expected.begin(), expected.end(), src_image.pixels)) abort();
+  const size_t total = static_cast<size_t>(src_image.stride) * src_image.height;
   const size_t stretch_end = std::min(total, expected.size() + 256);
   for (size_t i = expected.size(); i < stretch_end; ++i) {
-    if (src_pcx[i] != 0) abort();
+    if (src_image.pixels[i] != 0) abort();
   }
 }
 
 void check_every_column() {
   std::vector<int> painted;
-  for (uint32_t x = 0; x < out_strips; ++x) {
-    unsigned length = encode_strip(x);
+  static uint8_t strip[kob_strip_capacity];
+  const uint32_t strip_height = strip_height_for(src_image.height);
+  for (uint32_t x = 0; x < src_image.width; ++x) {
+    unsigned length = encode_strip(src_image, x, strip);
     size_t walked = 0;
-    if (!walk_strip(out_strip, length, out_strip_height, painted, walked).empty()) abort();
+    if (!walk_strip(strip, length, strip_height, painted, walked).empty()) abort();
     if (walked != length) abort();
-    for (uint32_t y = 0; y < out_strip_height; ++y) {
-      uint8_t pixel = src_pcx[y * src_pcx_stride + x];
-      if (painted[y] != (pixel == transparent_color ? -1 : pixel)) abort();
+    for (uint32_t y = 0; y < strip_height; ++y) {
+      uint8_t pixel = src_image.pixels[y * src_image.stride + x];
+      if (painted[y] != (pixel == src_image.transparent ? -1 : pixel)) abort();
     }
   }
 }
@@ -98,6 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   put_input(data, size);
   free(src_pcx);
   src_pcx = nullptr;
+  free(src_image.pixels);
+  src_image.pixels = nullptr;
   transparent_color = size > 1 ? data[1] : 0;
   if (input_is_png(input_path)) {
     if (run_quietly(read_src_png, input_path)) check_every_column();

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "fuzz/quietly.h"
+#include "image.h"
 #include "options.h"
 #include "pcx/pcx.h"
 #include "png/png.h"
@@ -33,20 +34,21 @@ bool read_image() {
   return read_src_pcx(input_path) && decode_src_pcx();
 }
 
-// The sprite of cell `cell` paints its first out_strip_height rows as they
+// The sprite of cell `cell` paints its first rows (255 at most) as they
 // are in the sheet: the reader fills unpainted pixels with the transparent
 // index, which is what those pixels hold.
 void check_cell(uint32_t cell) {
   snprintf(cell_name, sizeof cell_name, cell_pattern, cell);
   free(src_kob);
   src_kob = nullptr;
+  transparent_color = src_image.transparent;  // a PNG's own may differ from -tc's default
   if (!quietly([] { return read_sprite(cell_name); })) abort();
-  if (src_kob_width != grid_width || src_kob_height != out_strip_height) abort();
-  const uint32_t columns = src_pcx_width / grid_width;
-  const uint8_t* corner = src_pcx + static_cast<size_t>(cell / columns) * grid_height * src_pcx_stride +
+  if (src_kob_width != grid_width || src_kob_height != strip_height_for(grid_height)) abort();
+  const uint32_t columns = src_image.width / grid_width;
+  const uint8_t* corner = src_image.pixels + static_cast<size_t>(cell / columns) * grid_height * src_image.stride +
                           static_cast<size_t>(cell % columns) * grid_width;
   for (uint32_t y = 0; y < src_kob_height; ++y) {
-    if (memcmp(src_kob + y * src_kob_width, corner + y * src_pcx_stride, src_kob_width) != 0) abort();
+    if (memcmp(src_kob + y * src_kob_width, corner + y * src_image.stride, src_kob_width) != 0) abort();
   }
 }
 
@@ -80,9 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 3 && pwrite(input_fd, data + 3, size - 3, 0) != static_cast<ssize_t>(size - 3)) abort();
   free(src_pcx);
   src_pcx = nullptr;
+  free(src_image.pixels);
+  src_image.pixels = nullptr;
   transparent_color = size > 4 ? data[4] : 0;
   if (!quietly([&] { return set_grid(grid) && check_cell_name(cell_pattern) && read_image(); })) return 0;
-  const uint32_t cells = (src_pcx_width / grid_width) * (src_pcx_height / grid_height);
+  const uint32_t cells = (src_image.width / grid_width) * (src_image.height / grid_height);
   if (cells > max_cells) return 0;
   if (!quietly([] { return write_sprite_sheet(cell_pattern); })) abort();
   for (uint32_t cell = 0; cell < cells; ++cell) check_cell(cell);

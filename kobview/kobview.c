@@ -14,7 +14,9 @@
  *
  * The dump never lands on an input: the canonical names (TRUENAME) of the
  * dump, the palette and every sprite are compared before anything is
- * created. It is written to a new file beside the target and renamed into
+ * created, an input without one is refused, and an existing file is
+ * replaced only when it is an earlier dump (see dump_replaceable). It is
+ * written to a new file beside the target and renamed into
  * place once complete; an earlier dump is moved aside first and deleted
  * only after the new one is in place (DOS will not rename over a file), so
  * a failure leaves it as it was and removes only what the viewer created.
@@ -33,6 +35,7 @@
 #define CODE_BYTES 16384 /* the sprites' compiled code, with /C */
 #define NAME_SIZE 128    /* a canonical name, as TRUENAME writes it */
 #define SPARE_NAMES 100  /* KOBV0000.TMP to KOBV0099.TMP beside the dump */
+#define DUMP_SIZE ((long)MODEX_WIDTH * MODEX_HEIGHT + MODEX_PALETTE_SIZE) /* the page, then the DAC */
 
 /* DOS services, int 21h. */
 #define DOS_CREATE_NEW 0x5B00 /* fails when the file exists */
@@ -174,26 +177,60 @@ static int is_device(int file) {
 
 /* ---- the dump ---- */
 
-static int same_as_dump(const char *path) {
+/* 1, after its line, when the input `path` is the dump or cannot be told
+ * apart from it: a file that opens but has no canonical name ("S.KOB.",
+ * which DOS opens as S.KOB). One that does not open is left to its reader. */
+static int clashes_with_dump(const char *path) {
   char name[NAME_SIZE];
-  return truename(path, name) == 0 && strcmp(name, dump_name) == 0;
+  int file;
+  if (truename(path, name) == 0) {
+    if (strcmp(name, dump_name) != 0) return 0;
+    return say_about("Dump file '%s' is also an input", dump_path);
+  }
+  file = open(path, O_RDONLY);
+  if (file < 0) return 0;
+  close(file);
+  return say_about("Cannot tell whether '%s' is the dump file", path);
 }
 
 /* The dump must not be a file the run reads, by any spelling of its name. */
 static int dump_over_input(void) {
   unsigned i;
-  int clash = palette_path != NULL && same_as_dump(palette_path);
-  for (i = 0; i < sprite_count; ++i) clash = clash || same_as_dump(sprites[i].path);
-  if (clash) return say_about("Dump file '%s' is also an input", dump_path);
+  if (palette_path != NULL && clashes_with_dump(palette_path)) return 1;
+  for (i = 0; i < sprite_count; ++i) {
+    if (clashes_with_dump(sprites[i].path)) return 1;
+  }
   return 0;
 }
 
-/* A name beside the dump that is the `n`th spare one. */
-static void spare_name(char *name, unsigned n) {
+/* Names cannot show every alias (SUBST, JOIN, a network drive or a second
+ * mount of one directory), so an existing file is replaced only when it is
+ * an earlier dump, by its length, and no input of the run has that length.
+ * A device is written directly. */
+static int dump_replaceable(void) {
+  unsigned i;
+  long length;
+  int file = open(dump_path, O_RDONLY);
+  if (file < 0) return 0;
+  dump_device = is_device(file);
+  length = lseek(file, 0L, SEEK_END);
+  close(file);
+  if (dump_device) return 0;
+  if (length != DUMP_SIZE) return say_about("Dump file '%s' exists and is not a dump", dump_path);
+  for (i = 0; i < sprite_count; ++i) {
+    if (sprites[i].length == (kob_size)DUMP_SIZE) return say_about("Dump file '%s' could be an input", dump_path);
+  }
+  return 0;
+}
+
+/* The `n`th spare name beside the dump into `name`; false when it is the
+ * dump's own (/D:KOBV0000.TMP). */
+static int spare_name(char *name, unsigned n) {
   char *last = strrchr(dump_name, '\\');
   unsigned directory = last == NULL ? 0 : (unsigned)(last + 1 - dump_name);
   memcpy(name, dump_name, directory);
   sprintf(name + directory, "KOBV%04u.TMP", n);
+  return strcmp(name, dump_name) != 0;
 }
 
 /* A handle to write the dump through, or -1: the device itself, or a new
@@ -201,18 +238,14 @@ static void spare_name(char *name, unsigned n) {
 static int open_dump(void) {
   struct dos_regs regs;
   unsigned n;
-  int file = open(dump_path, O_RDONLY);
-  if (file >= 0) {
-    dump_device = is_device(file);
-    close(file);
-  }
+  int file;
   if (dump_device) return open(dump_path, O_WRONLY);
   if (!dos_name_call(DOS_ATTRIBUTES, dump_name, NULL, &regs) &&
       (regs.cx & (ATTRIBUTE_READ_ONLY | ATTRIBUTE_DIRECTORY)) != 0) {
     return -1;
   }
   for (n = 0; n < SPARE_NAMES; ++n) {
-    spare_name(temp_name, n);
+    if (!spare_name(temp_name, n)) continue;
     file = create_new(temp_name);
     if (file >= 0) return file;
   }
@@ -225,8 +258,9 @@ static int place_dump(void) {
   unsigned n;
   if (dump_device || dos_rename(temp_name, dump_name) == 0) return 1;
   for (n = 0; n < SPARE_NAMES; ++n) {
-    spare_name(aside_name, n);
-    if (dos_rename(dump_name, aside_name) == 0) break;
+    if (spare_name(aside_name, n) && strcmp(aside_name, temp_name) != 0 && dos_rename(dump_name, aside_name) == 0) {
+      break;
+    }
   }
   if (n == SPARE_NAMES) return 0;
   if (dos_rename(temp_name, dump_name) != 0) {
@@ -310,6 +344,7 @@ int main(int argc, char **argv) {
   if (dump_path != NULL && dump_over_input()) return 1;
   if (palette_path != NULL && load_palette()) return 1;
   if (load_sprites(arena, ARENA_WORDS)) return 1;
+  if (dump_path != NULL && dump_replaceable()) return 1;
   if (compiled_draws) compile_sprites(compiled_code, CODE_BYTES);
   return show();
 }

@@ -68,7 +68,27 @@ static int parse_position(const char *text, struct view_sprite *sprite) {
   return *(sprite->mirrored ? text + 2 : text) == '\0';
 }
 
-/* "name@x,y" or "name"; the text after the last '@' is the position. */
+/* Whether DOS takes `path` as a file name: an optional drive letter and
+ * colon, then names parted by backslashes, with none of the characters DOS
+ * leaves out of them (controls, blanks, wildcards, separators, redirections). */
+static int dos_name(const char *path) {
+  const char *c = path;
+  if (((*c >= 'A' && *c <= 'Z') || (*c >= 'a' && *c <= 'z')) && c[1] == ':') c += 2;
+  for (; *c != '\0'; ++c) {
+    if ((unsigned char)*c <= ' ' || *c == 0x7F || strchr("\"*+,/:;<=>?[]|", *c) != NULL) return 0;
+  }
+  return 1;
+}
+
+/* The name a switch or sprite gives, refused unless DOS takes it, so that no
+ * file is opened or made under another name than the one given. */
+static int check_name(const char *path) {
+  if (!dos_name(path)) return say_about("Bad file name '%s'", path);
+  return 0;
+}
+
+/* "name@x,y" or "name"; the text after the last '@' is the position. A ','
+ * without an '@' is a flag given without a position. */
 static int parse_sprite(char *arg) {
   struct view_sprite *sprite;
   char *at = strrchr(arg, '@');
@@ -78,10 +98,11 @@ static int parse_sprite(char *arg) {
   sprite->centred = at == NULL;
   sprite->mirrored = 0;
   sprite->code = NULL;
-  if (at == NULL) return 0;
+  if (at == NULL && strchr(arg, ',') != NULL) return say_about("Bad position '%s'", arg);
+  if (at == NULL) return check_name(arg);
   if (at == arg || !parse_position(at + 1, sprite)) return say_about("Bad position '%s'", arg);
   *at = '\0';
-  return 0;
+  return check_name(arg);
 }
 
 /* The value of "/L:value", or NULL when the switch is not of that form. */
@@ -106,11 +127,11 @@ static int parse_switch(const char *arg) {
   }
   if (value != NULL && letter == 'P') {
     palette_path = value;
-    return 0;
+    return check_name(value);
   }
   if (value != NULL && letter == 'D') {
     dump_path = value;
-    return 0;
+    return check_name(value);
   }
   if (letter == 'B' && switch_number(value, 0, 255, &number)) {
     background = (unsigned)number;

@@ -149,14 +149,20 @@ struct kob_scan {
 
 /* Where to draw: the page's start offset in each plane, the bytes per row in
  * each plane, and the clip rectangle in pixels (right and bottom exclusive).
- * `mask` is the map mask last selected through it, 0 when unknown; clear it
- * after writing the map mask yourself. */
+ * `mask` is no longer read: the map mask is the VGA's, kept in kob_map_mask;
+ * the field stays so that code which clears it still builds. */
 struct kob_target {
   unsigned page;
   unsigned pitch;
   int left, top, right, bottom;
   unsigned mask;
 };
+
+/* The map mask this library (the drawers and modex.h) selected last, bit p
+ * for plane p, or 0 when unknown. Every call keeps it true, so a draw selects
+ * a plane only when it must; code of your own that writes the map mask sets
+ * it to 0 afterwards. */
+extern unsigned kob_map_mask;
 
 /* Checks the `size` bytes of a whole sprite file at `data` and fills
  * `sprite`, writing where each strip starts into `strips`, a table of `count`
@@ -205,7 +211,7 @@ void kob_draw(struct kob_target *target, const struct kob_sprite *sprite, int x,
 void kob_draw_mirrored(struct kob_target *target, const struct kob_sprite *sprite, int x, int y);
 
 /* Draws one checked strip as the column at (x, y) of a sprite `height` rows
- * tall, clipped; selects its plane unless the target has it selected. Drawing
+ * tall, clipped; selects its plane unless kob_map_mask says it is. Drawing
  * a sprite's strips in order of (x + column) % 4 keeps selects to 4. */
 void kob_draw_strip(struct kob_target *target, const unsigned char *strip, unsigned height, int x, int y);
 

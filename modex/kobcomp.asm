@@ -12,6 +12,7 @@
 
         global  _kob_draw_compiled
         extern  _kob_draw
+        extern  _kob_map_mask
 
 %include "kob.inc"
 
@@ -85,14 +86,14 @@ _kob_draw_compiled:
         add     ax, [bx+EXTENTS]
         jc      .strips
 
-        ; The driver for x mod 4, past its first select when the target
-        ; has that plane selected already; far-called at DS:code with DS
+        ; The driver for x mod 4, past its first select when that plane
+        ; is selected already; far-called at DS:code with DS
         ; at video memory.
         mov     ax, [bx]
         add     ax, [bp+ARG_CODE]
         mov     dx, 1
         shl     dx, cl
-        cmp     [si+TARGET_MASK], dx
+        cmp     [_kob_map_mask], dx
         jne     .call
         add     ax, SELECT_SIZE
 .call:
@@ -106,7 +107,7 @@ _kob_draw_compiled:
         pop     ds
         mov     al, ah
         xor     ah, ah
-        mov     [si+TARGET_MASK], ax
+        mov     [_kob_map_mask], ax
 .return:
         pop     di
         pop     si

@@ -71,9 +71,9 @@ int kob_compile(const struct kob_sprite *sprite, unsigned char *code, kob_size s
  * KOB_COMPILED_PITCH and the sprite's bytes do not wrap past the end of video
  * memory; through kob_draw otherwise. The picture is kob_draw's either way:
  * each visible opaque pixel stored once and nothing else, at most 4 plane
- * selects, none where the target's `mask` has the plane. In bcc's small model `code` lies in the
- * data segment, which is not the code segment: the driver is far-called at
- * DS:code. 16-bit assembly (kobcomp.asm), for the DOS library only. */
+ * selects, none where kob_map_mask has the plane. In bcc's small model
+ * `code` lies in the data segment, which is not the code segment: the driver
+ * is far-called at DS:code. 16-bit assembly (kobcomp.asm), for the DOS library only. */
 void kob_draw_compiled(struct kob_target *target, const struct kob_sprite *sprite, const unsigned char *code, int x,
                        int y);
 

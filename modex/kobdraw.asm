@@ -1,7 +1,8 @@
 ; The strip drawer for 16-bit real mode on a 386 or later: kob_draw,
 ; kob_draw_mirrored and kob_draw_strip with the contract of kob.h (clip
-; rectangle, page, pitch, plane order, the target's mask cache, each visible
-; opaque pixel stored once and nothing else), for dev86 bcc's small model.
+; rectangle, page, pitch, plane order, the map mask the library selected
+; last in kob_map_mask, each visible opaque pixel stored once and nothing
+; else), for dev86 bcc's small model.
 ;
 ; nasm -f as86 writes an object that ld86 links with bcc's (nasm -f obj, OMF,
 ; for linkers that take those).
@@ -84,6 +85,7 @@ PAIR_SIZE equ 2 * STORE_SIZE + 1 ; two stores and the lodsw that feeds them
         global _kob_draw
         global _kob_draw_mirrored
         global _kob_draw_strip
+        extern _kob_map_mask
 
 ; OMF (nasm -f obj) for other small-model compilers: their segment names,
 ; data and stack in DGROUP.
@@ -166,9 +168,9 @@ _kob_draw_strip:
         add di, ax
         and cx, 3
         mov cx, [ecx*2 + plane_mask_words]
-        cmp [si+TARGET_MASK], cx
+        cmp [_kob_map_mask], cx
         je .selected
-        mov [si+TARGET_MASK], cx
+        mov [_kob_map_mask], cx
         mov ah, cl
         mov al, MAP_MASK
         mov dx, SEQUENCER
@@ -239,7 +241,6 @@ draw:
         mov ax, [di+SPRITE_DATA]
         mov [data], ax
         mov si, [bp+ARGS]
-        mov [target], si
         mov ax, [si+TARGET_PITCH]
         cmp ax, [patched_pitch]
         je .patched
@@ -309,10 +310,10 @@ draw:
         mov byte [planes_left], 4   ; from here on the upper halves of eax and
                                     ; ebx (0 since the height) stay 0
 
-; Each plane: its first visible column, its mask selected unless the target
-; has it (only the first plane's can be: from then on the target holds the
-; plane before), then every fourth column through the column loop.
-%macro PLANE 1 ; 1 where the target may hold the plane's mask
+; Each plane: its first visible column, its mask selected unless the library
+; selected it last (only the first plane's can be: from then on the plane
+; before is), then every fourth column through the column loop.
+%macro PLANE 1 ; 1 where the plane's mask may be selected already
         mov cx, [remaining]
         shr cx, 2                   ; the plane's columns
 %if %1 == 0
@@ -323,12 +324,11 @@ draw:
         and bx, 3
         mov ax, [ebx*2 + plane_selects]
         mov bl, ah                  ; the mask
-        mov di, [target]
 %if %1
-        cmp [di+TARGET_MASK], bx
+        cmp [_kob_map_mask], bx
         je %%selected
 %endif
-        mov [di+TARGET_MASK], bx
+        mov [_kob_map_mask], bx
         mov dx, SEQUENCER
         out dx, ax
 %%selected:
@@ -850,7 +850,6 @@ plane_mask_words: dw 1, 2, 4, 8
 
 BSS_SECTION
 
-target: resw 1
 data: resw 1
 planes_left: resb 1
 alignb 2

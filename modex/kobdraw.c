@@ -5,6 +5,8 @@
 #include "kob.h"
 #include "kobseam.h"
 
+unsigned kob_map_mask;
+
 void kob_target_init(struct kob_target *target, unsigned page) {
   target->page = page;
   target->pitch = KOB_SCREEN_PITCH;
@@ -46,11 +48,11 @@ static int clip(const struct kob_target *target, unsigned width, unsigned height
          clip_axis(y, height, target->top, target->bottom, &view->first_row, &view->end_row);
 }
 
-static void select_plane(struct kob_target *target, long screen_x) {
+static void select_plane(long screen_x) {
   unsigned mask = 1u << (unsigned)(screen_x & 3L);
-  if (target->mask == mask) return;
+  if (kob_map_mask == mask) return;
   KOB_SELECT_PLANES(mask);
-  target->mask = mask;
+  kob_map_mask = mask;
 }
 
 /* The video offset of the column's row 0; the row may lie above the page, so
@@ -97,7 +99,7 @@ static void draw_sprite(struct kob_target *target, const struct kob_sprite *spri
   if (!clip(target, sprite->width, sprite->height, x, y, &view)) return;
   for (plane = 0; plane < 4 && view.first_column + plane < view.end_column; ++plane) {
     at = view.first_column + plane;
-    select_plane(target, (long)x + (long)at);
+    select_plane((long)x + (long)at);
     for (; at < view.end_column; at += 4) {
       column = mirrored ? sprite->width - 1 - at : at;
       draw_rows(sprite->data + sprite->strip[column], column_origin(target, (long)x + (long)at, y), target->pitch,
@@ -117,7 +119,7 @@ void kob_draw_mirrored(struct kob_target *target, const struct kob_sprite *sprit
 void kob_draw_strip(struct kob_target *target, const unsigned char *strip, unsigned height, int x, int y) {
   struct kob_view view;
   if (!clip(target, 1, height, x, y, &view)) return;
-  select_plane(target, (long)x);
+  select_plane((long)x);
   draw_rows(strip, column_origin(target, (long)x, y), target->pitch, view.first_row, view.end_row);
 }
 

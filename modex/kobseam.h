@@ -6,11 +6,11 @@
  *                             (segment A000h) in the selected planes
  *
  * Define both before compiling kobdraw.c to use your own (an engine that keeps
- * video memory behind a pointer of its own, for instance). Otherwise the
- * compiler picks one of the defaults below. The project itself builds and
- * tests only the host model (gcc, clang) and dev86 bcc (in DOSBox); the
- * others follow each compiler's documented library. Defining only one of the
- * two is an error: the default would quietly replace both.
+ * video memory behind a pointer of its own, for instance). Otherwise one of
+ * the defaults below is used, each built and tested here: the host model
+ * (gcc, clang) and dev86 bcc (in DOSBox). Any other compiler must bring its
+ * own. Defining only one of the two is an error: the default would quietly
+ * replace both.
  */
 #ifndef KOBSEAM_H
 #define KOBSEAM_H
@@ -36,38 +36,8 @@ void kob_bcc_store(unsigned offset, unsigned value);
 #define KOB_STORE(offset, value) kob_bcc_store(offset, value)
 #define KOB_BCC_SEAM
 
-#elif defined(__TURBOC__) || defined(__BORLANDC__)
-#include <dos.h>
-#define KOB_SELECT_PLANES(mask) outport(0x3C4, ((unsigned)(mask) << 8) | 2)
-#define KOB_STORE(offset, value) (*(unsigned char far *)MK_FP(0xA000, (offset)) = (unsigned char)(value))
-
-#elif defined(__WATCOMC__) && defined(__386__)
-/* 32-bit flat model under a DOS extender: video memory at linear A0000h. */
-#include <conio.h>
-#define KOB_SELECT_PLANES(mask) outpw(0x3C4, ((unsigned)(mask) << 8) | 2)
-#define KOB_STORE(offset, value) (((unsigned char *)0xA0000)[(unsigned)(offset)] = (unsigned char)(value))
-
-#elif defined(__WATCOMC__)
-#include <conio.h>
-#include <i86.h>
-#define KOB_SELECT_PLANES(mask) outpw(0x3C4, ((unsigned)(mask) << 8) | 2)
-#define KOB_STORE(offset, value) (*(unsigned char __far *)MK_FP(0xA000, (offset)) = (unsigned char)(value))
-
-#elif defined(__DJGPP__)
-#include <go32.h>
-#include <pc.h>
-#include <sys/farptr.h>
-#define KOB_SELECT_PLANES(mask) outportw(0x3C4, ((unsigned)(mask) << 8) | 2)
-#define KOB_STORE(offset, value) _farpokeb(_dos_ds, 0xA0000UL + (unsigned)(offset), (unsigned char)(value))
-
-#elif defined(_MSC_VER) || defined(M_I86)
-/* Microsoft C and QuickC, 16-bit. */
-#include <conio.h>
-#define KOB_SELECT_PLANES(mask) outpw(0x3C4, ((unsigned)(mask) << 8) | 2)
-#define KOB_STORE(offset, value) (*(unsigned char _far *)(0xA0000000UL + (unsigned)(offset)) = (unsigned char)(value))
-
 #else
-#error "kobseam.h: define KOB_SELECT_PLANES and KOB_STORE for this compiler"
+#error "kobseam.h: no default seam for this compiler: define KOB_SELECT_PLANES and KOB_STORE"
 #endif
 
 #endif

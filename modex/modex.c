@@ -5,6 +5,7 @@
  * prototypes are gone, and nothing converts an argument on the way. */
 #include "modex.h"
 
+#include "kob.h"
 #include "modexseam.h"
 #include "vgaregs.h"
 
@@ -23,7 +24,12 @@ static unsigned read_register(unsigned port, unsigned index) {
   return MODEX_IN(port + 1);
 }
 
-static void select_all_planes(void) { write_register(VGA_SEQUENCER, VGA_MAP_MASK, ALL_PLANES); }
+/* Every map mask written here goes into kob_map_mask too, so that the
+ * drawers never trust a plane that is no longer selected. */
+static void select_planes(unsigned mask) {
+  write_register(VGA_SEQUENCER, VGA_MAP_MASK, mask);
+  kob_map_mask = mask;
+}
 
 static void set_write_mode(unsigned mode) {
   unsigned graphics_mode = read_register(VGA_GRAPHICS, VGA_GRAPHICS_MODE);
@@ -65,7 +71,10 @@ void modex_enter(void) {
   modex_fill(0x8000, 0x8000, 0);
 }
 
-void modex_leave(void) { MODEX_SET_MODE(MODE_TEXT); }
+void modex_leave(void) {
+  MODEX_SET_MODE(MODE_TEXT);
+  kob_map_mask = 0;
+}
 
 static int in_retrace(void) { return (MODEX_IN(VGA_INPUT_STATUS) & VGA_VERTICAL_RETRACE) != 0; }
 
@@ -96,14 +105,14 @@ void modex_get_palette(unsigned char *rgb, unsigned first, unsigned count) {
 }
 
 void modex_fill(unsigned offset, unsigned count, unsigned colour) {
-  select_all_planes();
+  select_planes(ALL_PLANES);
   MODEX_FILL(offset, count, colour);
 }
 
 /* In write mode 1 a store writes the latches, which the load before it
  * filled from all four planes. */
 void modex_copy(unsigned from, unsigned to, unsigned count) {
-  select_all_planes();
+  select_planes(ALL_PLANES);
   set_write_mode(1);
   MODEX_COPY(from, to, count);
   set_write_mode(0);
@@ -115,6 +124,17 @@ void modex_read_row(unsigned offset, unsigned y, unsigned char *pixels) {
   for (plane = 0; plane < 4; ++plane) {
     write_register(VGA_GRAPHICS, VGA_READ_MAP_SELECT, plane);
     for (x = plane; x < MODEX_WIDTH; x += 4) pixels[x] = (unsigned char)MODEX_LOAD(row + x / 4);
+  }
+}
+
+/* One byte stored at a time: a row is written once, when a picture is put
+ * on a page, not every frame. */
+void modex_write_row(unsigned offset, unsigned y, const unsigned char *pixels) {
+  unsigned plane, x;
+  unsigned row = offset + y * MODEX_PITCH;
+  for (plane = 0; plane < 4; ++plane) {
+    select_planes(1u << plane);
+    for (x = plane; x < MODEX_WIDTH; x += 4) MODEX_FILL(row + x / 4, 1, pixels[x]);
   }
 }
 

@@ -17,8 +17,8 @@
  * Contract: every function trusts its arguments. Offsets and counts stay
  * within the 64 KiB of a plane (offset + count up to 65,536), rows below
  * 240, palette entries below 256. Call modex_enter before the others.
- * modex_enter, modex_fill and modex_copy leave the map mask on all four
- * planes: set a kob_target's `mask` to 0 before drawing with it again.
+ * Every function that writes the map mask records it in kob_map_mask (kob.h),
+ * so drawing after any of them needs nothing of the caller.
  */
 #ifndef MODEX_H
 #define MODEX_H
@@ -77,6 +77,11 @@ void modex_copy(unsigned from, unsigned to, unsigned count);
 /* Reads the 320 colour indices of row `y` of the page at `offset` into
  * `pixels`, for screenshots and checks. */
 void modex_read_row(unsigned offset, unsigned y, unsigned char *pixels);
+
+/* Writes the 320 colour indices at `pixels` into row `y` of the page at
+ * `offset`, every one of them opaque: a picture put on a page row by row
+ * (a background, a title screen), where a sprite would leave colour 0 out. */
+void modex_write_row(unsigned offset, unsigned y, const unsigned char *pixels);
 
 #ifdef __cplusplus
 }

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "kob.h"
 #include "vgaregs.h"
 
 struct vga_model vga;
@@ -36,6 +37,7 @@ static const struct vga_mode modes[] = {
 void vga_model_reset(unsigned colour) {
   memset(&vga, 0, sizeof vga);
   memset(vga.plane, (int)colour, sizeof vga.plane);
+  kob_map_mask = 0; /* a new VGA: what the library selected is gone */
 }
 
 void vga_model_select(unsigned mask) {

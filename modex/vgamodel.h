@@ -49,7 +49,8 @@ struct vga_model {
 extern struct vga_model vga;
 
 /* Fills every plane with `colour`, sets the map mask to 0 and clears the
- * counts, the registers and the DAC. */
+ * counts, the registers and the DAC; kob_map_mask too, as on a VGA the
+ * library has not selected planes on. */
 void vga_model_reset(unsigned colour);
 
 void vga_model_select(unsigned mask);

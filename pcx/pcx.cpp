@@ -7,19 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "image.h"
 #include "io.h"
+#include "options.h"
 #include "sprite/sprite.h"
 
 uint8_t* src_pcx;
 uint32_t src_pcx_size;
 const uint8_t* src_pcx_start;
 const uint8_t* src_pcx_end;
-const uint8_t* src_pcx_palette;
-uint32_t src_pcx_width;
-uint32_t src_pcx_height;
-uint32_t src_pcx_stride;
-uint32_t out_strips;
-uint32_t out_strip_height;
 
 // Reads the whole open input into src_pcx.
 static bool load_src_pcx(int fd) {
@@ -54,19 +50,19 @@ static bool header_supported(const uint8_t* header) {
 }
 
 static void set_geometry(const uint8_t* header) {
-  src_pcx_stride = read_le16(header + pcx_stride_offset);
-  src_pcx_width = read_le16(header + pcx_xmax_offset) - read_le16(header + pcx_xmin_offset) + 1;
-  src_pcx_height = read_le16(header + pcx_ymax_offset) - read_le16(header + pcx_ymin_offset) + 1;
+  src_image.stride = read_le16(header + pcx_stride_offset);
+  src_image.width = read_le16(header + pcx_xmax_offset) - read_le16(header + pcx_xmin_offset) + 1;
+  src_image.height = read_le16(header + pcx_ymax_offset) - read_le16(header + pcx_ymin_offset) + 1;
 }
 
 // A marker 769 bytes from the end is taken as the palette block, whatever
 // the header says; the image data then stops at the marker.
 static void locate_palette() {
   const uint8_t* marker = src_pcx + src_pcx_size - pcx_palette_block_size;
-  src_pcx_palette = nullptr;
-  if (*marker != pcx_palette_marker) return;
+  src_image.has_palette = *marker == pcx_palette_marker;
+  if (!src_image.has_palette) return;
   src_pcx_end = marker;
-  src_pcx_palette = marker + 1;
+  memcpy(src_image.palette, marker + 1, pcx_palette_size);
 }
 
 bool read_src_pcx(const char* path) {
@@ -75,16 +71,13 @@ bool read_src_pcx(const char* path) {
   src_pcx_end = src_pcx + src_pcx_size;
   if (!header_supported(src_pcx)) return fail("PCX format not supported\n");
   set_geometry(src_pcx);
-  if (grid_width == 0 && !sprite_size_fits(src_pcx_width, src_pcx_height)) return fail("PCX too big\n");
-  if (grid_width != 0 && !check_image_size("PCX", src_pcx_width, src_pcx_height)) return false;
-  if (src_pcx_stride < src_pcx_width) return fail("PCX stride < width\n");
-  out_strips = src_pcx_width;
-  out_strip_height = strip_height_for(src_pcx_height);
+  if (grid_width == 0 && !sprite_size_fits(src_image.width, src_image.height)) return fail("PCX too big\n");
+  if (grid_width != 0 && !check_image_size("PCX", src_image.width, src_image.height)) return false;
+  if (src_image.stride < src_image.width) return fail("PCX stride < width\n");
+  src_image.transparent = transparent_color;
   locate_palette();
   return true;
 }
-
-bool write_pcx_palette(const char* path) { return write_file(path, src_pcx_palette, pcx_palette_size); }
 
 // Runs are stored with one fixed-size store that covers the longest run and
 // may reach past the run's end; the pixel buffer has that much slack after
@@ -114,12 +107,13 @@ static void decode_rle(const uint8_t* in, const uint8_t* in_end, uint8_t* out, u
 }
 
 bool decode_src_pcx() {
-  uint32_t size = src_pcx_stride * src_pcx_height;
+  uint32_t size = src_image.stride * src_image.height;
   // Zero-filled, so rows that short data never reaches read as index 0.
   uint8_t* pixels = static_cast<uint8_t*>(calloc(size + run_store_size, 1));
   if (!pixels) return fail("Cannot allocate decode buffer\n");
   decode_rle(src_pcx_start, src_pcx_end, pixels, pixels + size);
   free(src_pcx);
-  src_pcx = pixels;
+  src_pcx = nullptr;
+  src_image.pixels = pixels;
   return true;
 }

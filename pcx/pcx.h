@@ -29,8 +29,6 @@
 
 #include <cstdint>
 
-#include "modex/kob.h"
-
 // Header fields: offsets and the values this reader accepts.
 constexpr uint32_t pcx_header_size = 128;
 constexpr uint32_t pcx_manufacturer_offset = 0;
@@ -72,37 +70,19 @@ constexpr uint32_t pcx_max_run = pcx_run_count_mask;
 // An image's size limits are a sprite's, or a sheet's with -grid (see
 // sprite/sprite.h).
 
-// The raw file image from read_src_pcx until decode_src_pcx, then the pixel
-// buffer: src_pcx_stride x src_pcx_height bytes, row after row, one palette
-// index per byte; pixel (x, y) is byte y * src_pcx_stride + x.
+// The raw file image, from read_src_pcx until decode_src_pcx decodes it into
+// src_image (see image.h) and releases it.
 extern uint8_t* src_pcx;
-extern uint32_t src_pcx_size;           // length of the input file
-extern const uint8_t* src_pcx_start;    // first byte of the image data
-extern const uint8_t* src_pcx_end;      // one past its last byte
-extern const uint8_t* src_pcx_palette;  // the 768 palette bytes, or null
+extern uint32_t src_pcx_size;         // length of the input file
+extern const uint8_t* src_pcx_start;  // first byte of the image data
+extern const uint8_t* src_pcx_end;    // one past its last byte
 
-// Source geometry.
-extern uint32_t src_pcx_width;
-extern uint32_t src_pcx_height;
-extern uint32_t src_pcx_stride;
-
-// Strip geometry: one strip per column, each covering out_strip_height rows.
-extern uint32_t out_strips;
-extern uint32_t out_strip_height;
-
-// The rows compiled per column of an image or cell `height` rows tall: a
-// sprite holds at most 255, so a 256th row is dropped.
-inline uint32_t strip_height_for(uint32_t height) { return height < KOB_MAX_HEIGHT ? height : KOB_MAX_HEIGHT; }
-
-// Loads the input whole, checks the header and limits, sets the geometry and
-// finds the palette.
+// Loads the input whole, checks the header and limits, and sets src_image's
+// geometry, palette and transparent index.
 bool read_src_pcx(const char* path);
 
-// Writes the 768 palette bytes found by read_src_pcx to a file of their own.
-bool write_pcx_palette(const char* path);
-
-// Decodes the image data into a zero-filled pixel buffer and releases the
-// raw file image.
+// Decodes the image data into src_image's zero-filled pixel buffer and
+// releases the raw file image.
 bool decode_src_pcx();
 
 // Reads a palette file, which must be exactly 768 bytes, into `palette`.

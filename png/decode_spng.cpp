@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "image.h"
 #include "io.h"
 #include "options.h"
-#include "pcx/pcx.h"
 #include "png/png.h"
 #include "sprite/sprite.h"
 
@@ -69,12 +69,13 @@ static bool damaged(const char* path, int error) {
 }
 
 static void keep_palette(const spng_plte& plte) {
-  memset(src_png_palette, 0, sizeof src_png_palette);
+  memset(src_image.palette, 0, sizeof src_image.palette);
   for (uint32_t i = 0; i < plte.n_entries; ++i) {
-    src_png_palette[3 * i] = plte.entries[i].red;
-    src_png_palette[3 * i + 1] = plte.entries[i].green;
-    src_png_palette[3 * i + 2] = plte.entries[i].blue;
+    src_image.palette[3 * i] = plte.entries[i].red;
+    src_image.palette[3 * i + 1] = plte.entries[i].green;
+    src_image.palette[3 * i + 2] = plte.entries[i].blue;
   }
+  src_image.has_palette = true;
 }
 
 // Indexed-colour editors save their transparent index as the one entry of
@@ -87,7 +88,8 @@ static void take_transparent_index(const spng_trns& trns) {
     ++transparent_entries;
     index = i;
   }
-  if (transparent_entries == 1 && !transparent_color_given) transparent_color = static_cast<uint8_t>(index);
+  src_image.transparent = transparent_color;
+  if (transparent_entries == 1 && !transparent_color_given) src_image.transparent = static_cast<uint8_t>(index);
 }
 
 // Puts the indices of one decoded scanline, packed high bits first, where
@@ -129,9 +131,8 @@ static int decode_indices(spng_ctx* ctx, const spng_ihdr& ihdr, uint8_t* pixels)
 }
 
 static void set_geometry(const spng_ihdr& ihdr) {
-  src_pcx_width = src_pcx_stride = out_strips = ihdr.width;
-  src_pcx_height = ihdr.height;
-  out_strip_height = strip_height_for(ihdr.height);
+  src_image.width = src_image.stride = ihdr.width;
+  src_image.height = ihdr.height;
 }
 
 // Reads and checks the chunks that come before the image data.
@@ -184,7 +185,7 @@ static bool decode_with(spng_ctx* ctx, const char* path, const uint8_t* file, ui
     free(pixels);
     return false;
   }
-  src_pcx = pixels;
+  src_image.pixels = pixels;
   set_geometry(ihdr);
   keep_palette(plte);
   take_transparent_index(trns);

@@ -11,8 +11,6 @@
 
 #include "io.h"
 
-uint8_t src_png_palette[png_palette_size];
-
 bool input_is_png(const char* path) {
   int fd = open_input(path);
   if (fd < 0) return false;
@@ -103,5 +101,3 @@ bool read_src_png(const char* path) {
   free(file);
   return decoded;
 }
-
-bool write_png_palette(const char* path) { return write_file(path, src_png_palette, png_palette_size); }

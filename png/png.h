@@ -65,8 +65,6 @@ struct PngPass {
 constexpr PngPass png_adam7_passes[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                          {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
 constexpr PngPass png_whole_image = {0, 0, 1, 1};  // the one pass of an image not interlaced
-constexpr uint32_t png_palette_entries = 256;
-constexpr uint32_t png_palette_size = png_palette_entries * 3;  // the palette file: 768 bytes
 
 // The largest PNG file read; an 8192 x 8192 sheet stored uncompressed is 64 MiB.
 constexpr uint32_t png_max_file_size = 256u << 20;
@@ -76,21 +74,15 @@ constexpr size_t png_chunk_cache_limit = 64u << 20;
 // The shared library that decodes PNG images, opened on the first PNG.
 constexpr char png_library[] = "libspng.so.0";
 
-// The palette of the last PNG read: PLTE's entries, zero beyond its count.
-extern uint8_t src_png_palette[png_palette_size];
-
 // True when the file at `path` starts with the PNG signature; false for
 // anything else, including a file that cannot be opened or sought.
 bool input_is_png(const char* path);
 
-// Loads and decodes an indexed PNG whole into the pixel buffer (stride equal
-// to the width), sets the source and strip geometry, the palette, and the
-// transparent index from tRNS unless -tc gave one.
+// Loads and decodes an indexed PNG whole into src_image (see image.h): the
+// pixels (stride equal to the width), the geometry, PLTE's entries as the
+// palette, and the transparent index from tRNS unless -tc gave one.
 bool read_src_png(const char* path);
 
 // The decoder's half of read_src_png: decodes `file`, the PNG with only the
 // chunks the reader needs, and sets what read_src_png promises.
 bool decode_png(const char* path, const uint8_t* file, uint32_t size);
-
-// Writes the 768 palette bytes of the PNG read to a file of their own.
-bool write_png_palette(const char* path);

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "image.h"
 #include "io.h"
-#include "pcx/pcx.h"
 #include "sprite/sprite.h"
 
 uint32_t grid_width;
@@ -116,7 +116,7 @@ static char* cell_name_buffer(const char* pattern) {
   return name;
 }
 
-static uint32_t sheet_cells() { return (src_pcx_width / grid_width) * (src_pcx_height / grid_height); }
+static uint32_t sheet_cells() { return (src_image.width / grid_width) * (src_image.height / grid_height); }
 
 bool sheet_outputs_distinct(const char* pattern, const char* input, const char* palette) {
   char* name = cell_name_buffer(pattern);
@@ -130,25 +130,25 @@ bool sheet_outputs_distinct(const char* pattern, const char* input, const char* 
   return distinct;
 }
 
-// Each cell is compiled from the sheet's pixel buffer in place: the encoder
-// starts at the cell's top left pixel and steps down by the sheet's stride,
-// so a cell's sprite is the one its pixels would make as an image of their own.
+// Each cell is compiled from the sheet's pixels in place: the cell is an
+// image whose pixels start at its top left pixel in the sheet and keep the
+// sheet's stride, so a cell's sprite is the one its pixels would make as an
+// image of their own.
 bool write_sprite_sheet(const char* pattern) {
-  uint8_t* const sheet = src_pcx;
-  const uint32_t columns = src_pcx_width / grid_width;
+  const uint32_t columns = src_image.width / grid_width;
   const uint32_t cells = sheet_cells();
   char* name = cell_name_buffer(pattern);
   if (!name) return false;
-  out_strips = grid_width;
-  out_strip_height = strip_height_for(grid_height);
+  Image cell = src_image;
+  cell.width = grid_width;
+  cell.height = grid_height;
   bool written = true;
-  for (uint32_t cell = 0; written && cell < cells; ++cell) {
-    size_t row_start = static_cast<size_t>(cell / columns) * grid_height * src_pcx_stride;
-    src_pcx = sheet + row_start + static_cast<size_t>(cell % columns) * grid_width;
-    expand_cell_name(pattern, cell, name);
-    written = write_sprite(name);
+  for (uint32_t number = 0; written && number < cells; ++number) {
+    size_t row_start = static_cast<size_t>(number / columns) * grid_height * src_image.stride;
+    cell.pixels = src_image.pixels + row_start + static_cast<size_t>(number % columns) * grid_width;
+    expand_cell_name(pattern, number, name);
+    written = write_sprite(name, cell);
   }
-  src_pcx = sheet;
   free(name);
   return written;
 }

@@ -7,29 +7,20 @@
 #include <cstring>
 
 #include "io.h"
-#include "options.h"
-#include "pcx/pcx.h"
 
-uint8_t out_strip[kob_strip_capacity];
-
-bool write_sprite_header(int fd) {
-  uint8_t header[KOB_HEADER_SIZE];
-  memcpy(header, KOB_MAGIC, KOB_MAGIC_SIZE);
-  put_le16(header + KOB_HEIGHT_OFFSET, out_strip_height);
-  put_le16(header + KOB_WIDTH_OFFSET, out_strips);
-  put_le32(header + KOB_RESERVED_OFFSET, 0);
-  return write_all(fd, header, sizeof header);
+uint32_t compile_sprite(const Image& image, uint8_t* into) {
+  memcpy(into, KOB_MAGIC, KOB_MAGIC_SIZE);
+  put_le16(into + KOB_HEIGHT_OFFSET, strip_height_for(image.height));
+  put_le16(into + KOB_WIDTH_OFFSET, image.width);
+  put_le32(into + KOB_RESERVED_OFFSET, 0);
+  uint32_t size = KOB_HEADER_SIZE;
+  for (uint32_t column = 0; column < image.width; ++column) size += encode_strip(image, column, into + size);
+  return size;
 }
 
-bool write_sprite(const char* path) {
-  int fd = create_file(path);
-  if (fd < 0) return false;
-  if (!write_sprite_header(fd)) return write_failed(fd, path);
-  for (uint32_t column = 0; column < out_strips; ++column) {
-    unsigned length = encode_strip(column);
-    if (!write_all(fd, out_strip, length)) return write_failed(fd, path);
-  }
-  return finish_file(fd, path);
+bool write_sprite(const char* path, const Image& image) {
+  static uint8_t sprite[kob_sprite_capacity];
+  return write_file(path, sprite, compile_sprite(image, sprite));
 }
 
 // A column is walked with a pointer to the pixel at the current row, moved
@@ -55,11 +46,11 @@ static uint32_t count_equal(const uint8_t* pixel, size_t stride, uint32_t limit,
 // returns how many. Six equal pixels in a row are better as a run: at the
 // sixth the literal gives back the four before it and ends after the first,
 // so the next record's run probe finds a run of at least five.
-static uint32_t copy_literal(const uint8_t* pixel, size_t stride, uint32_t limit, uint8_t* data) {
-  uint8_t previous = transparent_color;  // no copied pixel can equal it
+static uint32_t copy_literal(const uint8_t* pixel, size_t stride, uint32_t limit, uint8_t transparent, uint8_t* data) {
+  uint8_t previous = transparent;  // no copied pixel can equal it
   uint32_t repeats = 0;
   for (uint32_t n = 0; n < limit; ++n, pixel += stride) {
-    if (*pixel == transparent_color) return n;
+    if (*pixel == transparent) return n;
     if (*pixel != previous) {
       repeats = 0;
     } else if (++repeats == kob_literal_max_repeat) {
@@ -72,20 +63,21 @@ static uint32_t copy_literal(const uint8_t* pixel, size_t stride, uint32_t limit
 
 static uint32_t at_most(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
-unsigned encode_strip(uint32_t column) {
-  const size_t stride = src_pcx_stride;
-  const uint8_t* pixel = src_pcx + column;
-  uint32_t rows_left = out_strip_height;
-  uint8_t* d = out_strip;
-  uint8_t* const dfence = out_strip + kob_strip_capacity;
+unsigned encode_strip(const Image& image, uint32_t column, uint8_t* strip) {
+  const size_t stride = image.stride;
+  const uint8_t transparent = image.transparent;
+  const uint8_t* pixel = image.pixels + column;
+  uint32_t rows_left = strip_height_for(image.height);
+  uint8_t* d = strip;
+  uint8_t* const dfence = strip + kob_strip_capacity;
   while (rows_left > 0) {
     uint8_t* record = d;
-    uint32_t skip = count_equal(pixel, stride, at_most(rows_left, KOB_MAX_SKIP), transparent_color);
+    uint32_t skip = count_equal(pixel, stride, at_most(rows_left, KOB_MAX_SKIP), transparent);
     pixel += skip * stride;
     rows_left -= skip;
     record[1] = static_cast<uint8_t>(skip);
     uint32_t n = 0;
-    if (rows_left > 0 && *pixel != transparent_color) {
+    if (rows_left > 0 && *pixel != transparent) {
       n = count_equal(pixel, stride, at_most(rows_left, KOB_MAX_RUN), *pixel);
       if (n >= KOB_MIN_RUN) {
         record[0] = static_cast<uint8_t>(KOB_RUN_BASE + n);
@@ -95,7 +87,7 @@ unsigned encode_strip(uint32_t column) {
         rows_left -= n;
         continue;
       }
-      n = copy_literal(pixel, stride, at_most(rows_left, KOB_MAX_LITERAL), record + 2);
+      n = copy_literal(pixel, stride, at_most(rows_left, KOB_MAX_LITERAL), transparent, record + 2);
     }
     record[0] = static_cast<uint8_t>(n);
     d = record + 2 + n;
@@ -104,5 +96,5 @@ unsigned encode_strip(uint32_t column) {
   }
   *d++ = KOB_END;
   assert(d <= dfence);
-  return static_cast<unsigned>(d - out_strip);
+  return static_cast<unsigned>(d - strip);
 }

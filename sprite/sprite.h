@@ -1,5 +1,5 @@
 // KOB sprites: the compiler that writes one, a column strip per image column
-// compiled from the pixel buffer, and the reader that paints one back.
+// compiled from an image record's pixels, and the reader that paints one back.
 //
 // The file layout, its constants, and the checker that both kob2pcx and the
 // engines use live in modex/kob.h.
@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "image.h"
 #include "modex/kob.h"
 
 // Equal pixels a literal may hold in a row; one more is better as a run.
@@ -18,19 +19,25 @@ constexpr uint32_t kob_strip_capacity = 784;
 // The longest file within the rules: every strip as long as the rules allow.
 constexpr uint32_t kob_max_file_size = KOB_HEADER_SIZE + KOB_MAX_WIDTH * KOB_MAX_STRIP_SIZE;
 
-// The strip of the column last encoded, reused for every column.
-extern uint8_t out_strip[kob_strip_capacity];
+// Room to compile any sprite into: the longest file, with the last strip's
+// buffer whole.
+constexpr uint32_t kob_sprite_capacity = kob_max_file_size - KOB_MAX_STRIP_SIZE + kob_strip_capacity;
 
-// Creates the sprite file, writes its header and every column strip, closes it.
-bool write_sprite(const char* path);
+// The rows compiled per column of an image or cell `height` rows tall: a
+// sprite holds at most 255, so a 256th row is dropped.
+inline uint32_t strip_height_for(uint32_t height) { return height < KOB_MAX_HEIGHT ? height : KOB_MAX_HEIGHT; }
 
-// Writes the 16-byte header from out_strip_height and out_strips; false when
-// the write fails, with errno telling why.
-bool write_sprite_header(int fd);
+// Compiles the first strip_height_for(image.height) pixels of a column into
+// `strip`, which has room for kob_strip_capacity bytes, and returns the
+// strip's length, terminator included.
+unsigned encode_strip(const Image& image, uint32_t column, uint8_t* strip);
 
-// Compiles the first out_strip_height pixels of a column into out_strip and
-// returns the strip's length, terminator included.
-unsigned encode_strip(uint32_t column);
+// Compiles `image` into a whole sprite file at `into`, which has room for
+// kob_sprite_capacity bytes, and returns its length.
+uint32_t compile_sprite(const Image& image, uint8_t* into);
+
+// Creates the sprite file and writes `image` compiled into it.
+bool write_sprite(const char* path, const Image& image);
 
 // The sprite read back: src_kob_width x src_kob_height palette indices, row
 // after row, rows no record paints left at transparent_color.
@@ -79,5 +86,5 @@ bool check_image_size(const char* kind, uint32_t width, uint32_t height);
 // palette file (see distinct_files); the image's size must be known.
 bool sheet_outputs_distinct(const char* pattern, const char* input, const char* palette);
 
-// Compiles every cell of the pixel buffer into the file its number names.
+// Compiles every cell of src_image into the file its number names.
 bool write_sprite_sheet(const char* pattern);

@@ -53,7 +53,9 @@ def start_dosbox():
         lines += [f'IF ERRORLEVEL 2 ECHO 2> F{n}.TXT', 'VMODE', f'IF ERRORLEVEL 4 ECHO G> V{n}.TXT']
     (work / 'RUN.BAT').write_bytes(('\r\n'.join(lines) + '\r\n').encode())
     env = dict(os.environ, SDL_VIDEODRIVER='dummy', SDL_AUDIODRIVER='dummy', HOME=str(work))
-    subprocess.run(['dosbox', '-conf', work / 'DOSBOX.CNF', '-c', f'mount c "{work}"', '-c', 'c:', '-c',
+    # D: is the same directory again: a second name no TRUENAME can tell apart.
+    subprocess.run(['dosbox', '-conf', work / 'DOSBOX.CNF', '-c', f'mount c "{work}"', '-c', f'mount d "{work}"',
+                    '-c', 'c:', '-c',
                     'CALL RUN.BAT', '-c', 'exit'], env=env, capture_output=True, timeout=120, check=True)
     return [(read(f'M{n}.TXT').decode('latin-1'), ''.join(read(f'{f}{n}.TXT').decode().strip() for f in 'EFV'))
             for n in range(len(runs))]
@@ -108,24 +110,29 @@ def check_draws():
     plans += ['/B:250 /R:3 A.KOB@100,50,H A.KOB@141,51,h B.KOB@-10,100,H B.KOB@290,100,H C.KOB@-100,-7,H E.KOB@-5,-5,H',
               '/B:250 /C /R:1000 A.KOB@100,50 A.KOB@102,52,H B.KOB@3,203 B.KOB@200,30 F.KOB@7,7 D.KOB@-1,-1',
               '/B:250 /C B.KOB@101,17 B.KOB@101,61,H G.KOB@-2,-2,H C.KOB@-95,-7,H']
-    runs.extend(f'/D:D{n}.BIN {plan}' for n, plan in enumerate(plans + ['A.KOB@-5,0']))
-    (work / f'D{len(plans)}.BIN').write_bytes(b'an earlier dump, replaced')
+    runs.extend(f'/D:D{n}.BIN {plan}' for n, plan in enumerate(plans))
+    # An earlier dump is replaced, by the name of the second drive too; the viewer's own spare names are dumps'.
+    runs.extend([f'/D:D:\\D{len(plans)}.BIN A.KOB@-5,0', '/D:KOBV0000.TMP A.KOB@-3,0', '/D:KOBV0001.TMP F.KOB'])
+    (work / f'D{len(plans)}.BIN').write_bytes(bytes(PAGE + 768))
+    (work / 'KOBV0001.TMP').write_bytes(bytes(PAGE + 768))
     runs.append('S.KOB@-9,-9')  # waits for the key, then ends in text mode, no dump
+    dumps = [tail.split()[0][3:].replace('D:\\', '') if '/D:' in tail else '' for tail in runs]
     failures = []
     for n, (tail, outcome) in enumerate(zip(runs, start_dosbox())):
-        (page, pal), dump, size = painted(tail), read(f'D{n}.BIN'), PAGE + 768 if '/D:' in tail else 0
+        (page, pal), dump, size = painted(tail), read(dumps[n]) if dumps[n] else b'', PAGE + 768 if '/D:' in tail else 0
         expected = page + (bytes(c >> 2 for c in read(pal)) if pal else dump[PAGE:])  # the mode's own is not checked
         wrong = [i for i in range(min(len(dump), size)) if dump[i] != expected[i]]
         if outcome != ('', '') or len(dump) != size or wrong:
             failures.append(f'{tail}: said, flags {outcome}, {len(dump)} bytes, {len(wrong)} differ (first {wrong[:1]})')
-    return failures + [f'{name.name} left behind' for name in work.glob('KOBV*.TMP')]
+    return failures + [f'{name.name} left behind' for name in work.glob('KOBV*.TMP') if name.name not in dumps]
 
 
 def check_refuses():
     compile_kob('S.KOB', EXAMPLES / 'slime.pcx', '-p', work / 'S.PAL')
     good = read('S.KOB')
     (work / 'P767.PAL').write_bytes(read('S.PAL')[:767])
-    kept = {'X.BIN': b'an earlier dump', 'Q.PAL': read('S.PAL'), 'T.KOB': good, 'S.KOB': good, 'SUB/K.TXT': b'kept'}
+    kept = {'X.BIN': b'an earlier dump', 'Q.PAL': read('S.PAL'), 'T.KOB': good, 'S.KOB': good, 'SUB/K.TXT': b'kept',
+            'SUB/S.KOB': good}
     (work / 'SUB').mkdir()
     for name, data in kept.items():
         (work / name).write_bytes(data)
@@ -143,6 +150,19 @@ def check_refuses():
             ('s.kob', 'S.KOB@0,0'), ('.\\S.KOB', 'S.KOB'), ('C:S.KOB', 'S.KOB'), ('C:\\T.KOB', 'S.KOB T.KOB@1,1'),
             ('.\\Q.PAL', '/P:Q.PAL T.KOB@0,0'))),
         ('/D:SUB S.KOB', "Cannot create file 'SUB'"),  # a directory is never moved aside
+        # Inputs DOS opens by a name it gives no canonical name.
+        *((f'/D:{d} {tail}', f"Cannot tell whether '{i}' is the dump file") for d, tail, i in (
+            ('S.KOB', 'S.KOB.', 'S.KOB.'), ('S.KOB', 'S.KOB...', 'S.KOB...'), ('Q.PAL', '/P:Q.PAL. T.KOB', 'Q.PAL.'))),
+        # Names that do not show the alias (one with its own canonical name, the second drive, which is the same
+        # directory): only an earlier dump is replaced.
+        ('/D:SUB\\S.KOB C:\\SUB.\\S.KOB', "Dump file 'SUB\\S.KOB' exists and is not a dump"),
+        ('/D:D:\\S.KOB S.KOB', "Dump file 'D:\\S.KOB' exists and is not a dump"),
+        ('/D:D:Q.PAL /P:Q.PAL S.KOB', "Dump file 'D:Q.PAL' exists and is not a dump"),
+        # Names DOS does not take, refused before any file is opened; a flag needs a position.
+        *((tail, f"Bad file name '{name}'") for tail, name in (
+            ('/D:*.KOB S.KOB', '*.KOB'), ('/D:S?.BIN S.KOB', 'S?.BIN'), ('S+.KOB', 'S+.KOB'),
+            ('/P:Q[1].PAL S.KOB', 'Q[1].PAL'), ('S;1.KOB@1,1', 'S;1.KOB'), ('/D:C:X:Y.BIN S.KOB', 'C:X:Y.BIN'))),
+        *((f'S.KOB{flag}', f"Bad position 'S.KOB{flag}'") for flag in (',H', ',h', ',')),
     ]
     broken = {'MAGIC.KOB': b'k' + good[1:], 'SHORT.KOB': good[:len(good) // 2], 'TAIL.KOB': good + b'\0\0\0',
               'OVER.KOB': good[:17] + bytes([good[17] + 1]) + good[18:]}  # strip 0 skips a row too many

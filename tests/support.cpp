@@ -230,13 +230,15 @@ Pcx pcx_of(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t stride
 void release_image() {
   free(src_pcx);
   src_pcx = nullptr;
+  free(src_image.pixels);
+  src_image.pixels = nullptr;
 }
 
 Bytes kob_of(const Bytes& pixels, uint32_t width, uint32_t height) {
   transparent_color = 0;
   std::string path = scratch_path("pixels.kob");
-  bool compiled =
-      load_pcx(build_pcx(pcx_of(pixels, width, height, width))) && decode_src_pcx() && write_sprite(path.c_str());
+  bool compiled = load_pcx(build_pcx(pcx_of(pixels, width, height, width))) && decode_src_pcx() &&
+                  write_sprite(path.c_str(), src_image);
   release_image();
   return compiled ? read_bytes(path) : Bytes();
 }

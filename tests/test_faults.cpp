@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "image.h"
 #include "pcx/pcx.h"
 #include "strip_walker.h"
 #include "support.h"
@@ -35,10 +36,10 @@ Decoded decode_bytes(const Bytes& input) {
   image.ok = load_pcx(input) && decode_src_pcx();
   testing::internal::GetCapturedStderr();
   if (image.ok) {
-    image.width = src_pcx_width;
-    image.height = src_pcx_height;
-    image.stride = src_pcx_stride;
-    image.pixels.assign(src_pcx, src_pcx + src_pcx_stride * src_pcx_height);
+    image.width = src_image.width;
+    image.height = src_image.height;
+    image.stride = src_image.stride;
+    image.pixels.assign(src_image.pixels, src_image.pixels + src_image.stride * src_image.height);
   }
   release_image();
   return image;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "image.h"
 #include "pcx/pcx.h"
 #include "support.h"
 
@@ -54,14 +55,14 @@ TEST(Interop, ThirdPartyFilesDecodeAsTheyDo) {
     ASSERT_EQ(expected.pixels.size(), static_cast<size_t>(expected.width) * expected.height) << name;
     Bytes file = read_bytes(interop_dir + "/" + name + ".pcx");
     ASSERT_TRUE(load_pcx(file)) << name;
-    EXPECT_NE(src_pcx_palette, nullptr) << name;
-    ASSERT_EQ(src_pcx_width, expected.width) << name;
-    ASSERT_EQ(src_pcx_height, expected.height) << name;
+    EXPECT_TRUE(src_image.has_palette) << name;
+    ASSERT_EQ(src_image.width, expected.width) << name;
+    ASSERT_EQ(src_image.height, expected.height) << name;
     ASSERT_TRUE(decode_src_pcx()) << name;
     Bytes decoded;
-    for (uint32_t y = 0; y < src_pcx_height; ++y) {
-      const uint8_t* row = src_pcx + y * src_pcx_stride;
-      decoded.insert(decoded.end(), row, row + src_pcx_width);
+    for (uint32_t y = 0; y < src_image.height; ++y) {
+      const uint8_t* row = src_image.pixels + y * src_image.stride;
+      decoded.insert(decoded.end(), row, row + src_image.width);
     }
     EXPECT_EQ(decoded, expected.pixels) << name;
   }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "image.h"
 #include "pcx/pcx.h"
 #include "support.h"
 
@@ -114,12 +115,13 @@ Image decode_file(const std::string& path) {
   Image image;
   Bytes file = read_bytes(path);
   if (!load_pcx(file)) return image;
-  if (src_pcx_palette) image.palette.assign(src_pcx_palette, src_pcx_palette + 768);
+  if (src_image.has_palette) image.palette.assign(src_image.palette, src_image.palette + 768);
   if (!decode_src_pcx()) return image;
-  image.width = src_pcx_width;
-  image.height = src_pcx_height;
-  for (uint32_t y = 0; y < src_pcx_height; ++y) {
-    image.pixels.insert(image.pixels.end(), src_pcx + y * src_pcx_stride, src_pcx + y * src_pcx_stride + src_pcx_width);
+  image.width = src_image.width;
+  image.height = src_image.height;
+  for (uint32_t y = 0; y < src_image.height; ++y) {
+    const uint8_t* row = src_image.pixels + y * src_image.stride;
+    image.pixels.insert(image.pixels.end(), row, row + src_image.width);
   }
   release_image();
   return image;

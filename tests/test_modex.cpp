@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string_view>
 #include <tuple>
 
 #include "modex/kob.h"
+#include "modex/modex.h"
 #include "modex/vgamodel.h"
 #include "options.h"
 #include "pcx/pcx.h"
@@ -58,7 +60,8 @@ TEST(Modex, DrawsWhatThePixelsPaint) {
     }
     transparent_color = 0;
     std::string path = scratch_path("modex.kob");
-    ASSERT_TRUE(load_pcx(build_pcx(pcx_of(pixels, w, h, w))) && decode_src_pcx() && write_sprite(path.c_str()));
+    ASSERT_TRUE(load_pcx(build_pcx(pcx_of(pixels, w, h, w))) && decode_src_pcx() &&
+                write_sprite(path.c_str(), src_image));
     release_image();
     Bytes file = read_bytes(path);
     kob_sprite sprite;
@@ -162,6 +165,55 @@ TEST(Modex, RefusesBrokenSprites) {
     sprite.resize(patch.empty() ? at : std::max(sprite.size(), at + patch.size()));
     std::copy(patch.begin(), patch.end(), sprite.begin() + static_cast<long>(at));
     check(sprite, code, strip, offset, value);
+  }
+}
+
+// The trial's sequence: a draw leaves plane 3 selected, another library call
+// comes between, then a draw whose first plane is 3, whole or strip by
+// strip. Whatever the call did to the map mask, the second draw lands exactly
+// where its pixels paint, selecting planes at most 4 times, with no help
+// from the caller.
+TEST(Modex, DrawsRightAfterAnyLibraryCall) {
+  const uint32_t w = 23, h = 17;
+  const Bytes pixels = random_runs(w, h, 3), file = kob_of(pixels, w, h);
+  kob_sprite sprite;
+  kob_fault fault;
+  std::vector<kob_size> strips(w);
+  ASSERT_EQ(kob_open(&sprite, file.data(), file.size(), strips.data(), w, &fault), KOB_OK);
+  const Bytes row(MODEX_WIDTH, 9);
+  kob_target other;
+  kob_target_init(&other, MODEX_PAGE_BYTES);
+  const std::vector<std::pair<const char*, std::function<void()>>> between = {
+      {"modex_fill", [] { modex_fill(0, MODEX_PAGE_BYTES, 7); }},
+      {"modex_copy", [] { modex_copy(MODEX_PAGE_BYTES, 0, 4000); }},
+      {"modex_write_row", [&] { modex_write_row(0, 60, row.data()); }},
+      {"modex_leave, modex_enter", [] { modex_leave(), modex_enter(); }},
+      {"kob_draw on another target, ending on plane 1", [&] { kob_draw(&other, &sprite, 98, 5); }},
+      {"kob_draw_strip on another target, plane 1", [&] { kob_draw_strip(&other, sprite.data, h, 97, 5); }},
+  };
+  for (const auto& [what, call] : between) {
+    for (bool whole : {true, false}) {
+      SCOPED_TRACE(std::string(what) + (whole ? ", whole" : ", strip by strip"));
+      vga_model_reset(0);
+      modex_enter();
+      kob_target target;
+      kob_target_init(&target, 0);
+      kob_draw(&target, &sprite, 100, 50);
+      call();
+      Bytes planes(&vga.plane[0][0], &vga.plane[0][0] + sizeof vga.plane);
+      const int x = 103, y = 52;
+      for (uint32_t r = 0; r < h; ++r)
+        for (uint32_t c = 0; c < w; ++c)
+          if (uint8_t pixel = pixels[r * w + c])
+            planes[(x + c) % 4 * VGA_PLANE_SIZE + (y + r) * 80 + (x + c) / 4] = pixel;
+      unsigned long selects = vga.selects;
+      if (whole) kob_draw(&target, &sprite, x, y);
+      for (unsigned plane = 0; !whole && plane < 4; ++plane)
+        for (unsigned c = (plane + 1) % 4; c < w; c += 4)
+          kob_draw_strip(&target, sprite.data + sprite.strip[c], h, x + c, y);
+      EXPECT_EQ(memcmp(vga.plane, planes.data(), planes.size()), 0);
+      EXPECT_LE(vga.selects - selects, 4ul);
+    }
   }
 }
 

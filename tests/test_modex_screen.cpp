@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "modex/kob.h"
 #include "modex/modex.h"
 #include "modex/vgamodel.h"
 #include "support.h"
@@ -192,6 +193,29 @@ TEST(ModexScreen, ReadsARowBack) {
     for (unsigned x = 0; x < MODEX_WIDTH; ++x) expected.push_back(vga.plane[x % 4][(page + y * 80 + x / 4) % 65536]);
     expected.push_back(0xEE);
     EXPECT_EQ(row, expected);
+  }
+}
+
+// Rows (page, y) written from 320 pixels, colour 0 among them: read back the
+// same, every other byte of the planes as it was, the map mask recorded for
+// the drawers.
+TEST(ModexScreen, WritesARowOpaque) {
+  const std::vector<std::tuple<unsigned, unsigned>> rows = {
+      {0, 0}, {0, 239}, {MODEX_PAGE_BYTES, 100}, {2 * MODEX_PAGE_BYTES, 239}, {MODEX_FREE_OFFSET, 5}, {7, 31},
+  };
+  Bytes pixels(MODEX_WIDTH);
+  for (unsigned x = 0; x < MODEX_WIDTH; ++x) pixels[x] = static_cast<uint8_t>(x % 3 ? x * 13 : 0);
+  for (const auto& [page, y] : rows) {
+    SCOPED_TRACE(::testing::Message() << page << ", " << y);
+    patterned_vga();
+    std::vector<Bytes> before = planes_at(0, VGA_PLANE_SIZE);
+    modex_write_row(page, y, pixels.data());
+    Bytes back(MODEX_WIDTH);
+    modex_read_row(page, y, back.data());
+    EXPECT_EQ(back, pixels);
+    for (unsigned x = 0; x < MODEX_WIDTH; ++x) before[x % 4][(page + y * 80 + x / 4) % 65536] = pixels[x];
+    EXPECT_TRUE(planes_at(0, VGA_PLANE_SIZE) == before);
+    EXPECT_EQ(std::make_tuple(kob_map_mask, vga.mask), std::make_tuple(8u, 8u));
   }
 }
 

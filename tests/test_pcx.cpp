@@ -1,7 +1,9 @@
 // The PCX reader in process: header checks, limits, palette, decoding.
 #include <gtest/gtest.h>
 
+#include "image.h"
 #include "pcx/pcx.h"
+#include "sprite/sprite.h"
 #include "support.h"
 
 namespace {
@@ -65,11 +67,10 @@ TEST(Intake, HeaderAndLimits) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), row.err) << row.name;
     EXPECT_EQ(ok, row.err.empty()) << row.name;
     if (!ok) continue;
-    EXPECT_EQ(src_pcx_width, row.width) << row.name;
-    EXPECT_EQ(src_pcx_height, row.height) << row.name;
-    EXPECT_EQ(src_pcx_stride, row.stride) << row.name;
-    EXPECT_EQ(out_strips, row.width) << row.name;
-    EXPECT_EQ(out_strip_height, row.strip_height) << row.name;
+    EXPECT_EQ(src_image.width, row.width) << row.name;
+    EXPECT_EQ(src_image.height, row.height) << row.name;
+    EXPECT_EQ(src_image.stride, row.stride) << row.name;
+    EXPECT_EQ(strip_height_for(src_image.height), row.strip_height) << row.name;
   }
   release_image();
 }
@@ -106,10 +107,10 @@ TEST(Intake, PaletteMarker) {
   };
   for (const Row& row : rows) {
     ASSERT_TRUE(load_pcx(row.file)) << row.name;
-    EXPECT_EQ(src_pcx_palette != nullptr, row.palette) << row.name;
+    EXPECT_EQ(src_image.has_palette, row.palette) << row.name;
     EXPECT_EQ(static_cast<size_t>(src_pcx_end - src_pcx_start), row.data_size) << row.name;
     if (row.palette) {
-      EXPECT_EQ(Bytes(src_pcx_palette, src_pcx_palette + 768), Bytes(row.file.end() - 768, row.file.end()));
+      EXPECT_EQ(Bytes(src_image.palette, src_image.palette + 768), Bytes(row.file.end() - 768, row.file.end()));
     }
   }
   release_image();
@@ -149,7 +150,7 @@ TEST(Decoder, BytesToPixels) {
     pcx.data = row.data;
     ASSERT_TRUE(load_pcx(build_pcx(pcx))) << row.name;
     ASSERT_TRUE(decode_src_pcx()) << row.name;
-    EXPECT_EQ(Bytes(src_pcx, src_pcx + row.pixels.size()), row.pixels) << row.name;
+    EXPECT_EQ(Bytes(src_image.pixels, src_image.pixels + row.pixels.size()), row.pixels) << row.name;
   }
   release_image();
 }
@@ -160,7 +161,7 @@ TEST(Decoder, StopsAtThePaletteMarker) {
   pcx.data = {0x03};
   ASSERT_TRUE(load_pcx(build_pcx(pcx)));
   ASSERT_TRUE(decode_src_pcx());
-  EXPECT_EQ(Bytes(src_pcx, src_pcx + 256), join({{0x03}, repeat(255, 0)}));
+  EXPECT_EQ(Bytes(src_image.pixels, src_image.pixels + 256), join({{0x03}, repeat(255, 0)}));
   release_image();
 }
 
@@ -179,7 +180,7 @@ TEST(Decoder, RoundTripsSeededImages) {
     }
     ASSERT_TRUE(load_pcx(build_pcx(pcx_of(pixels, width, height, stride))));
     ASSERT_TRUE(decode_src_pcx());
-    ASSERT_EQ(Bytes(src_pcx, src_pcx + pixels.size()), pixels) << width << "x" << height;
+    ASSERT_EQ(Bytes(src_image.pixels, src_image.pixels + pixels.size()), pixels) << width << "x" << height;
   }
   release_image();
 }

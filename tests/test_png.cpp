@@ -11,6 +11,7 @@
 #include <set>
 #include <tuple>
 
+#include "image.h"
 #include "pcx/pcx.h"
 #include "png/png.h"
 #include "support.h"
@@ -93,7 +94,7 @@ TEST_F(Png, SameSpriteAndPaletteAsPcx) {
         ASSERT_EQ(run_tool({"-i", png_in, "-o", at + "-png.kob", "-p", pal}).err, "");
         ASSERT_EQ(run_tool({"-i", pcx_in, "-o", at + "-pcx.kob"}).status, 0);
         EXPECT_EQ(read_bytes(at + "-png.kob"), read_bytes(at + "-pcx.kob"));
-        palette.resize(png_palette_size);
+        palette.resize(image_palette_size);
         EXPECT_EQ(read_bytes(pal), palette);
       }
     }
@@ -112,9 +113,10 @@ TEST_F(Png, ThirdPartyFiles) {
     ASSERT_EQ(sscanf(pgm.c_str(), "P5 %u %u 255", &width, &height), 2);
     release_image();
     ASSERT_TRUE(read_src_png((base + ".png").c_str()));
-    ASSERT_EQ(std::make_pair(src_pcx_width, src_pcx_height), std::make_pair(width, height));
-    EXPECT_EQ(Bytes(src_pcx, src_pcx + width * height), bytes_of(pgm.substr(pgm.size() - width * height)));
-    EXPECT_EQ(Bytes(src_png_palette, src_png_palette + png_palette_size), read_bytes(base + ".pal"));
+    ASSERT_EQ(std::make_pair(src_image.width, src_image.height), std::make_pair(width, height));
+    EXPECT_EQ(Bytes(src_image.pixels, src_image.pixels + width * height),
+              bytes_of(pgm.substr(pgm.size() - width * height)));
+    EXPECT_EQ(Bytes(src_image.palette, src_image.palette + image_palette_size), read_bytes(base + ".pal"));
   }
   release_image();
 }

@@ -12,21 +12,16 @@
 
 namespace {
 
-// Makes `pixels` the pixel buffer: `width` columns of `height` rows.
-void set_image(const Bytes& pixels, uint32_t width, uint32_t height, uint8_t transparent) {
-  release_image();
-  src_pcx = static_cast<uint8_t*>(malloc(pixels.size()));
-  memcpy(src_pcx, pixels.data(), pixels.size());
-  src_pcx_width = src_pcx_stride = out_strips = width;
-  src_pcx_height = height;
-  out_strip_height = height < 255 ? height : 255;
-  transparent_color = transparent;
-}
-
-Bytes encode_column(const Bytes& column, uint8_t transparent) {
-  set_image(column, 1, static_cast<uint32_t>(column.size()), transparent);
-  unsigned length = encode_strip(0);
-  return Bytes(out_strip, out_strip + length);
+// The strip one column of pixels compiles to.
+Bytes encode_column(Bytes column, uint8_t transparent) {
+  Image image = {};
+  image.pixels = column.data();
+  image.width = image.stride = 1;
+  image.height = static_cast<uint32_t>(column.size());
+  image.transparent = transparent;
+  uint8_t strip[kob_strip_capacity];
+  unsigned length = encode_strip(image, 0, strip);
+  return Bytes(strip, strip + length);
 }
 
 Bytes alternating(size_t count, uint8_t a, uint8_t b) {
@@ -208,8 +203,9 @@ TEST(SpriteFile, ExampleMatchesGolden) {
   // The golden file itself paints back the example.
   ASSERT_TRUE(load_pcx(read_bytes(std::string(EXAMPLES_DIR) + "/slime.pcx")));
   ASSERT_TRUE(decode_src_pcx());
-  Bytes pixels(src_pcx, src_pcx + src_pcx_stride * src_pcx_height);
-  EXPECT_EQ(check_sprite(golden, pixels.data(), src_pcx_width, src_pcx_height, src_pcx_stride, 0), "");
+  const Image& image = src_image;
+  Bytes pixels(image.pixels, image.pixels + image.stride * image.height);
+  EXPECT_EQ(check_sprite(golden, pixels.data(), image.width, image.height, image.stride, 0), "");
   release_image();
 }
 

@@ -1,0 +1,7 @@
+#include "image.h"
+
+#include "io.h"
+
+Image src_image;
+
+bool write_image_palette(const char* path) { return write_file(path, src_image.palette, image_palette_size); }
