@@ -31,8 +31,8 @@ struct Frame {
   Box sprite;             // where its sprite stands: opaque, at least 2 x 2
   const uint8_t* pixels;  // its cell's top left pixel in the sheet
   int32_t hotspot_x, hotspot_y;
-  uint64_t plain_hash;   // of its opaque pixels and their place
-  uint64_t mirror_hash;  // the same of its mirror image
+  uint64_t plain_hash;   // of its opaque pixels' rows and their place
+  uint64_t mirror_hash;  // the same with the place mirrored
 };
 
 Frame frames[bank_max_frames];
@@ -89,17 +89,50 @@ bool take_mark(const Image& cell, uint32_t number, Frame* frame) {
   return true;
 }
 
-// The first opaque pixel of a row, or `width` when there is none; eight
-// pixels a step over transparent stretches.
+// Rows are scanned eight pixels at a time: a group of eight read as one
+// 64-bit number differs from eight transparent pixels in the bytes of its
+// opaque ones, and the lowest and highest differing bytes are found by
+// counting zero bits from either end.
+constexpr uint64_t every_byte = 0x0101010101010101ull;
+constexpr bool little_endian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// The place, 0 to 7, of the first and of the last differing pixel in a
+// group whose `difference` is not 0.
+uint32_t first_differing(uint64_t difference) {
+  return static_cast<uint32_t>(little_endian ? __builtin_ctzll(difference) : __builtin_clzll(difference)) / 8;
+}
+uint32_t last_differing(uint64_t difference) {
+  return 7 - static_cast<uint32_t>(little_endian ? __builtin_clzll(difference) : __builtin_ctzll(difference)) / 8;
+}
+
+uint64_t group_at(const uint8_t* pixels) {
+  uint64_t group;
+  memcpy(&group, pixels, sizeof group);
+  return group;
+}
+
+// The first opaque pixel of a row, or `width` when there is none.
 uint32_t first_opaque(const uint8_t* row, uint32_t width, uint8_t transparent) {
-  const uint64_t clear = transparent * 0x0101010101010101ull;
+  const uint64_t clear = transparent * every_byte;
   uint32_t x = 0;
-  for (uint64_t eight; x + 8 <= width; x += 8) {
-    memcpy(&eight, row + x, sizeof eight);
-    if (eight != clear) break;
+  for (; x + 8 <= width; x += 8) {
+    const uint64_t difference = group_at(row + x) ^ clear;
+    if (difference != 0) return x + first_differing(difference);
   }
   while (x < width && row[x] == transparent) ++x;
   return x;
+}
+
+// One past the last opaque pixel of a row, whose pixel `from` is opaque.
+uint32_t opaque_end(const uint8_t* row, uint32_t from, uint32_t width, uint8_t transparent) {
+  const uint64_t clear = transparent * every_byte;
+  uint32_t end = width;
+  for (; end >= from + 8; end -= 8) {
+    const uint64_t difference = group_at(row + end - 8) ^ clear;
+    if (difference != 0) return end - 8 + last_differing(difference) + 1;
+  }
+  while (row[end - 1] == transparent) --end;
+  return end;
 }
 
 // The rectangle of the opaque pixels in the compiled rows of a cell; width
@@ -115,8 +148,7 @@ Box opaque_box(const Image& cell) {
     if (box.width == 0) box.top = y;
     bottom = y + 1;
     if (left < box.left) box.left = left;
-    uint32_t end = cell.width;
-    while (end > right && row[end - 1] == cell.transparent) --end;
+    const uint32_t end = opaque_end(row, left, cell.width, cell.transparent);
     if (end > right) right = end;
     box.width = right - box.left;
   }
@@ -138,20 +170,25 @@ constexpr uint64_t hash_prime = 1099511628211ull;
 
 uint64_t hash_value(uint64_t hash, uint32_t value) { return (hash ^ value) * hash_prime; }
 
-// Hashes the opaque pixels with their place, read left to right, and of the
-// mirror image: its place mirrored in the cell, each row read right to left.
+uint32_t row_sum(const uint8_t* row, uint32_t width) {
+  uint32_t sum = 0;
+  for (uint32_t x = 0; x < width; ++x) sum += row[x];
+  return sum;
+}
+
+// Hashes the box's size and the sums of its top, middle and bottom rows,
+// which are the same for a row and its mirror image, so one hash serves
+// both: with the place as it is, and with the place mirrored in the cell.
+// Frames the hash puts together are compared pixel by pixel.
 void hash_frame(Frame* frame, uint32_t cell_width, uint32_t stride) {
   const Box& box = frame->opaque;
-  uint64_t plain = hash_value(hash_value(hash_value(hash_basis, box.left), box.top), box.width);
-  uint64_t mirror =
-      hash_value(hash_value(hash_value(hash_basis, cell_width - box.left - box.width), box.top), box.width);
-  for (uint32_t y = 0; y < box.height; ++y) {
-    const uint8_t* row = frame->pixels + static_cast<size_t>(box.top + y) * stride + box.left;
-    for (uint32_t x = 0; x < box.width; ++x) plain = hash_value(plain, row[x]);
-    for (uint32_t x = box.width; x > 0; --x) mirror = hash_value(mirror, row[x - 1]);
+  uint64_t rows = hash_value(hash_value(hash_basis, box.width), box.height);
+  const uint32_t sampled[] = {0, box.height / 2, box.height - 1};
+  for (uint32_t y : sampled) {
+    rows = hash_value(rows, row_sum(frame->pixels + static_cast<size_t>(box.top + y) * stride + box.left, box.width));
   }
-  frame->plain_hash = hash_value(plain, box.height);
-  frame->mirror_hash = hash_value(mirror, box.height);
+  frame->plain_hash = hash_value(hash_value(rows, box.left), box.top);
+  frame->mirror_hash = hash_value(hash_value(rows, cell_width - box.left - box.width), box.top);
 }
 
 // Whether `frame`'s opaque pixels are `stored`'s, in place or mirrored.
