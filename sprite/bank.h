@@ -75,3 +75,30 @@ bool compile_bank();
 
 // Writes out_bank to its file.
 bool write_bank(const char* path);
+
+// The bank read back, whole, once the bank checker (modex/kobbank.h) has
+// accepted it.
+//
+// True when the file at `path` starts with the bank's magic; false for
+// anything else, including a file that cannot be opened or read.
+bool input_is_bank(const char* path);
+
+// Loads the bank and checks every rule of the layout; the first violation
+// is reported with its byte offset.
+bool read_bank(const char* path);
+
+// Paints every frame at its cell into src_kob, a sheet of the bank's
+// geometry, the pixels no frame paints left at transparent_color.
+bool paint_bank_sheet();
+
+// Paints frame `number`, given as decimal text, alone into src_kob, an
+// image of the cell's size; a number that is not one of the bank's frames is
+// refused.
+bool paint_bank_frame(const char* number);
+
+// Prints one line a frame on standard output:
+//   <n> <width>x<height> <left>,<top> <hotspot x>,<hotspot y> <how>
+// the size and place of the frame's sprite in its cell (0x0 0,0 for an
+// empty frame), and how it is kept: "empty", "stored <bytes>", "same <k>"
+// or "mirrored <k>", sharing frame k's sprite.
+bool list_bank();
