@@ -35,11 +35,11 @@ struct Frame {
   uint64_t mirror_hash;  // the same with the place mirrored
 };
 
-Frame frames[bank_max_frames];
+Frame frames[KOB_BANK_MAX_SHEET];
 uint32_t frame_count;
 
 // Stored frames by plain hash, open addressing: frame number + 1, 0 free.
-constexpr uint32_t merge_table_size = 2 * bank_max_frames;  // a power of 2
+constexpr uint32_t merge_table_size = 2 * KOB_BANK_MAX_SHEET;  // a power of 2
 uint32_t merge_table[merge_table_size];
 
 uint32_t bank_capacity;
@@ -234,26 +234,26 @@ void remember_stored(uint32_t number) {
 void merge_frame(uint32_t number, uint32_t cell_width, uint32_t stride) {
   Frame& frame = frames[number];
   if (frame.opaque.width == 0) {
-    frame.kind = bank_frame_empty;
+    frame.kind = KOB_FRAME_EMPTY;
     frame.sprite = Box{0, 0, 0, 0};
     return;
   }
   hash_frame(&frame, cell_width, stride);
   uint32_t source = find_stored(frame, frame.plain_hash, false, cell_width, stride);
-  frame.kind = bank_frame_same;
+  frame.kind = KOB_FRAME_SAME;
   if (source == frame_count) {
     source = find_stored(frame, frame.mirror_hash, true, cell_width, stride);
-    frame.kind = bank_frame_mirrored;
+    frame.kind = KOB_FRAME_MIRRORED;
   }
   if (source == frame_count) {
-    frame.kind = bank_frame_stored;
+    frame.kind = KOB_FRAME_STORED;
     remember_stored(number);
     return;
   }
   const Box& shared = frames[source].sprite;
   frame.source = source;
   frame.sprite = shared;
-  if (frame.kind == bank_frame_mirrored) frame.sprite.left = cell_width - shared.left - shared.width;
+  if (frame.kind == KOB_FRAME_MIRRORED) frame.sprite.left = cell_width - shared.left - shared.width;
 }
 
 // Makes room for `more` bytes at the end of out_bank.
@@ -289,16 +289,16 @@ bool append_sprite(const Frame& frame) {
 }
 
 void put_entry(uint8_t* entry, const Frame& frame, uint32_t sprite_offset) {
-  memset(entry, 0, bank_entry_size);
-  entry[bank_entry_kind_offset] = frame.kind;
-  if (frame.kind == bank_frame_same || frame.kind == bank_frame_mirrored) {
-    put_le16(entry + bank_entry_source_offset, frame.source);
+  memset(entry, 0, KOB_ENTRY_SIZE);
+  entry[KOB_ENTRY_KIND] = frame.kind;
+  if (frame.kind == KOB_FRAME_SAME || frame.kind == KOB_FRAME_MIRRORED) {
+    put_le16(entry + KOB_ENTRY_SOURCE, frame.source);
   }
-  put_le32(entry + bank_entry_sprite_offset, sprite_offset);
-  put_le16(entry + bank_entry_left_offset, frame.sprite.left);
-  put_le16(entry + bank_entry_top_offset, frame.sprite.top);
-  put_le16(entry + bank_entry_hotspot_x_offset, static_cast<uint32_t>(frame.hotspot_x));
-  put_le16(entry + bank_entry_hotspot_y_offset, static_cast<uint32_t>(frame.hotspot_y));
+  put_le32(entry + KOB_ENTRY_OFFSET, sprite_offset);
+  put_le16(entry + KOB_ENTRY_LEFT, frame.sprite.left);
+  put_le16(entry + KOB_ENTRY_TOP, frame.sprite.top);
+  put_le16(entry + KOB_ENTRY_HOTSPOT_X, static_cast<uint32_t>(frame.hotspot_x));
+  put_le16(entry + KOB_ENTRY_HOTSPOT_Y, static_cast<uint32_t>(frame.hotspot_y));
 }
 
 // Trims frame `number` from its cell and takes its hotspot.
@@ -321,15 +321,15 @@ bool cut_frame(uint32_t number, uint32_t cells_across) {
 }
 
 bool start_bank(uint32_t cells_across) {
-  const uint32_t table_size = bank_header_size + frame_count * bank_entry_size;
+  const uint32_t table_size = KOB_BANK_HEADER_SIZE + frame_count * KOB_ENTRY_SIZE;
   bank_capacity = table_size + (64u << 10);
   out_bank = static_cast<uint8_t*>(malloc(bank_capacity));
   if (!out_bank) return fail("Cannot allocate memory for the bank\n");
-  memcpy(out_bank, bank_magic, bank_magic_size);
-  put_le16(out_bank + bank_cell_width_offset, grid_width);
-  put_le16(out_bank + bank_cell_height_offset, grid_height);
-  put_le16(out_bank + bank_cells_across_offset, cells_across);
-  put_le16(out_bank + bank_frames_offset, frame_count);
+  memcpy(out_bank, KOB_BANK_MAGIC, KOB_BANK_MAGIC_SIZE);
+  put_le16(out_bank + KOB_BANK_CELL_WIDTH_OFFSET, grid_width);
+  put_le16(out_bank + KOB_BANK_CELL_HEIGHT_OFFSET, grid_height);
+  put_le16(out_bank + KOB_BANK_ACROSS_OFFSET, cells_across);
+  put_le16(out_bank + KOB_BANK_FRAMES_OFFSET, frame_count);
   out_bank_size = table_size;
   return true;
 }
@@ -355,8 +355,8 @@ bool set_mark(const char* text) {
 bool compile_bank() {
   const uint32_t cells_across = src_image.width / grid_width;
   const uint32_t cells = cells_across * (src_image.height / grid_height);
-  if (cells > bank_max_frames) {
-    return fail("Sheet has %u cells, more than the %u frames of a bank\n", cells, bank_max_frames);
+  if (cells > KOB_BANK_MAX_SHEET) {
+    return fail("Sheet has %u cells, more than the %u frames of a bank\n", cells, KOB_BANK_MAX_SHEET);
   }
   if (bank_mark_given && bank_mark == src_image.transparent) {
     return fail("Mark %u is the transparent index\n", bank_mark);
@@ -368,9 +368,9 @@ bool compile_bank() {
   for (uint32_t number = 0; number < cells; ++number) merge_frame(number, grid_width, src_image.stride);
   if (!start_bank(cells_across)) return false;
   for (uint32_t number = 0; number < cells; ++number) {
-    const uint32_t sprite_offset = frames[number].kind == bank_frame_stored ? out_bank_size : 0;
+    const uint32_t sprite_offset = frames[number].kind == KOB_FRAME_STORED ? out_bank_size : 0;
     if (sprite_offset != 0 && !append_sprite(frames[number])) return false;
-    put_entry(out_bank + bank_header_size + number * bank_entry_size, frames[number], sprite_offset);
+    put_entry(out_bank + KOB_BANK_HEADER_SIZE + number * KOB_ENTRY_SIZE, frames[number], sprite_offset);
   }
   return true;
 }

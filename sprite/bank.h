@@ -2,53 +2,16 @@
 // without -grid, becomes one frame of one file. Each frame is trimmed to the
 // rectangle that holds its opaque pixels; a frame whose pixels and place are
 // an earlier frame's, or that earlier frame's mirrored left to right, stores
-// no sprite of its own; every frame carries a hotspot. The layout is in
-// docs/kob-format.md, "The KOB bank file":
-//
-//   offset  size  field
-//        0     8  magic "KOBBVGAX"
-//        8     2  cell width, 2 to 511
-//       10     2  cell height, 2 to 256
-//       12     2  cells across the sheet
-//       14     2  frames, at most 8192
-//       16  16*n  the frame table, frame 0 first:
-//                   0  1  kind (empty, stored, same as, mirror of)
-//                   1  1  zero
-//                   2  2  source frame, for kinds "same as" and "mirror of"
-//                   4  4  offset of a stored frame's sprite in the file
-//                   8  2  left column of the frame's sprite in its cell
-//                  10  2  top row
-//                  12  2  hotspot x in cell coordinates, signed
-//                  14  2  hotspot y, signed
-//        -     -  the stored frames' sprites, whole KOB sprite files, back
-//                 to back in frame order
+// no sprite of its own; every frame carries a hotspot. The layout, its
+// constants and the checker kob2pcx reads banks through are in
+// modex/kobbank.h (and docs/kob-format.md).
 #pragma once
 
 #include <cstdint>
 
-constexpr uint32_t bank_magic_size = 8;
-constexpr char bank_magic[bank_magic_size + 1] = "KOBBVGAX";
-constexpr uint32_t bank_cell_width_offset = 8;
-constexpr uint32_t bank_cell_height_offset = 10;
-constexpr uint32_t bank_cells_across_offset = 12;
-constexpr uint32_t bank_frames_offset = 14;
-constexpr uint32_t bank_header_size = 16;
+#include "modex/kobbank.h"
 
-constexpr uint32_t bank_entry_kind_offset = 0;
-constexpr uint32_t bank_entry_source_offset = 2;
-constexpr uint32_t bank_entry_sprite_offset = 4;
-constexpr uint32_t bank_entry_left_offset = 8;
-constexpr uint32_t bank_entry_top_offset = 10;
-constexpr uint32_t bank_entry_hotspot_x_offset = 12;
-constexpr uint32_t bank_entry_hotspot_y_offset = 14;
-constexpr uint32_t bank_entry_size = 16;
-
-constexpr uint8_t bank_frame_empty = 0;
-constexpr uint8_t bank_frame_stored = 1;
-constexpr uint8_t bank_frame_same = 2;
-constexpr uint8_t bank_frame_mirrored = 3;
-
-constexpr uint32_t bank_max_frames = 8192;
+// A hotspot is a signed 16-bit point.
 constexpr int32_t bank_min_hotspot = -32768;
 constexpr int32_t bank_max_hotspot = 32767;
 

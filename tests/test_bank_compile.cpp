@@ -1,8 +1,15 @@
-// pcx2kob -bank through the real executable: the frame table a sheet makes
-// (trimming, merging, hotspots, marks), the stored sprites, and the refusals.
+// Banks through the real executables: the frame table pcx2kob -bank makes of
+// a sheet (trimming, merging, hotspots, marks), the stored sprites, the
+// refusals, and kob2pcx painting banks back and listing them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
+#include "image.h"
 #include "io.h"
+#include "pcx/pcx.h"
+#include "png/png.h"
 #include "support.h"
 
 namespace {
@@ -201,6 +208,154 @@ TEST(BankCompile, RefusalsWriteNothing) {
   EXPECT_EQ(run.err, "Sheet has 12288 cells, more than the 8192 frames of a bank\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_FALSE(file_exists(bank));
+}
+
+// kob2pcx on banks.
+
+ToolRun run_kob2pcx(const std::vector<std::string>& args) {
+  RunOptions options;
+  options.exe = KOB2PCX_EXE;
+  return run_tool(args, options);
+}
+
+// An image file's pixels, rows of its width, and its size.
+struct Pixels {
+  uint32_t width = 0, height = 0;
+  Bytes rows;
+  uint8_t transparent = 0;
+};
+
+Pixels pixels_of(const std::string& path) {
+  Pixels image;
+  release_image();
+  if (!(input_is_png(path.c_str()) ? read_src_png(path.c_str()) : load_pcx(read_bytes(path)) && decode_src_pcx())) {
+    return image;
+  }
+  image.width = src_image.width;
+  image.height = src_image.height;
+  image.transparent = src_image.transparent;
+  for (uint32_t y = 0; y < src_image.height; ++y) {
+    const uint8_t* row = src_image.pixels + y * src_image.stride;
+    image.rows.insert(image.rows.end(), row, row + src_image.width);
+  }
+  release_image();
+  return image;
+}
+
+// What a bank of the sheet paints back: the mark's pixels and each cell's
+// 256th row transparent.
+Bytes expected_back(Pixels sheet, uint32_t cell_height, int mark) {
+  for (uint32_t y = 0; y < sheet.height; ++y) {
+    for (uint32_t x = 0; x < sheet.width; ++x) {
+      uint8_t& pixel = sheet.rows[y * sheet.width + x];
+      if (pixel == mark || y % cell_height == 255) pixel = sheet.transparent;
+    }
+  }
+  return sheet.rows;
+}
+
+TEST(BankRead, SheetsComeBackPixelForPixel) {
+  const std::string shapes = scratch_path("shapes.pcx"), tall = scratch_path("tall.pcx");
+  write_bytes(shapes, sheet_of({walker, mirrored(walker), {}, shifted(walker, 2), walker, {{7, 5, 200}}}));
+  Bytes tall_pixels = random_runs(6, 512, 19);
+  write_bytes(tall, build_pcx(pcx_of(tall_pixels, 6, 512, 6)));
+  const std::string marked = scratch_path("marked.pcx");
+  write_bytes(marked, sheet_of({{{2, 1, 5}, {3, 1, 6}, {5, 5, 12}}, {{1, 1, 12}}, walker}));
+  struct Row {
+    std::string sheet;
+    std::vector<std::string> options;
+    uint32_t cell_height;
+    int mark;
+    int tc = -1;
+  };
+  const std::vector<Row> rows = {
+      {std::string(EXAMPLES_DIR) + "/slime-sheet.pcx", {"-grid", "24x20"}, 20, -1},
+      {std::string(EXAMPLES_DIR) + "/slime.pcx", {}, 256, -1},
+      {shapes, {"-grid", "8x6"}, 6, -1},
+      {shapes, {"-grid", "2x2", "-tc", "5"}, 2, -1, 5},
+      {tall, {"-grid", "3x256"}, 256, -1},
+      {marked, {"-grid", "8x6", "-mark", "12"}, 6, 12},
+      {std::string(TEST_DATA_DIR) + "/png/pillow-transparent-24x16.png", {"-grid", "8x8"}, 8, -1},
+  };
+  const std::string bank = scratch_path("back.bnk"), back = scratch_path("back.pcx");
+  for (const Row& row : rows) {
+    if (!png_decoder_built && row.sheet.ends_with(".png")) continue;
+    std::vector<std::string> args = {"-i", row.sheet, "-bank", bank};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    ToolRun run = run_tool(args);
+    ASSERT_EQ(run.status, 0) << row.sheet << ": " << run.err;
+    Pixels sheet = pixels_of(row.sheet);
+    if (row.tc >= 0) sheet.transparent = static_cast<uint8_t>(row.tc);
+    run = run_kob2pcx({"-i", bank, "-o", back, "-tc", std::to_string(sheet.transparent)});
+    ASSERT_EQ(run.status, 0) << row.sheet << ": " << run.err;
+    Pixels painted = pixels_of(back);
+    EXPECT_EQ(std::make_pair(painted.width, painted.height), std::make_pair(sheet.width, sheet.height)) << row.sheet;
+    EXPECT_EQ(painted.rows, expected_back(sheet, row.cell_height, row.mark)) << row.sheet;
+  }
+}
+
+// -frame n paints the frame alone: the cell cut out of the sheet.
+TEST(BankRead, EachFrameAlone) {
+  const std::string sheet = std::string(EXAMPLES_DIR) + "/slime-sheet.pcx", bank = scratch_path("frames.bnk");
+  ASSERT_EQ(run_tool({"-i", sheet, "-grid", "24x20", "-bank", bank}).status, 0);
+  const Pixels whole = pixels_of(sheet);
+  const std::string cell = scratch_path("cell.pcx");
+  for (uint32_t n = 0; n < 16; ++n) {
+    ToolRun run = run_kob2pcx({"-i", bank, "-frame", std::to_string(n), "-o", cell});
+    ASSERT_EQ(run.status, 0) << run.err;
+    Bytes expected;
+    for (uint32_t y = 0; y < 20; ++y) {
+      const auto row = whole.rows.begin() + (n / 8 * 20 + y) * whole.width + n % 8 * 24;
+      expected.insert(expected.end(), row, row + 24);
+    }
+    EXPECT_EQ(pixels_of(cell).rows, expected) << "frame " << n;
+  }
+  for (const char* number : {"16", "-1", "x", "", "3x", "99999999999"}) {
+    std::remove(cell.c_str());
+    ToolRun run = run_kob2pcx({"-i", bank, "-frame", number, "-o", cell});
+    EXPECT_EQ(run.status, 1) << number;
+    EXPECT_EQ(run.err,
+              "Frame '" + std::string(number) + "' is not in bank file '" + bank + "': give a number from 0 to 15\n");
+    EXPECT_FALSE(file_exists(cell)) << number;
+  }
+}
+
+TEST(BankRead, ListsFrames) {
+  const std::string sheet = scratch_path("listed.pcx"), bank = scratch_path("listed.bnk");
+  write_bytes(sheet, sheet_of({walker, {}, mirrored(walker), walker, {{6, 0, 12}, {1, 1, 3}}}));
+  ASSERT_EQ(run_tool({"-i", sheet, "-grid", "8x6", "-bank", bank, "-mark", "12", "-hotspot", "-3,7"}).status, 0);
+  const Bytes file = read_bytes(bank);
+  const uint32_t first = read_le32(&file[16 + 4]), second = read_le32(&file[16 + 4 * 16 + 4]);
+  ToolRun run = run_kob2pcx({"-i", bank, "-list"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "0 3x4 2,1 -3,7 stored " + std::to_string(second - first) +
+                         "\n"
+                         "1 0x0 0,0 -3,7 empty\n"
+                         "2 3x4 3,1 -3,7 mirrored 0\n"
+                         "3 3x4 2,1 -3,7 same 0\n"
+                         "4 2x2 1,1 6,0 stored " +
+                         std::to_string(file.size() - second) + "\n");
+  run = run_kob2pcx({"-i", std::string(TEST_DATA_DIR) + "/slime.kob", "-list"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "'" + std::string(TEST_DATA_DIR) + "/slime.kob' is not a bank: -frame and -list read banks\n");
+}
+
+// Every cut of a bank is refused with one line, and no image is written.
+TEST(BankRead, CutBanksAreRefused) {
+  const std::string sheet = scratch_path("cut.pcx"), bank = scratch_path("whole.bnk");
+  write_bytes(sheet, sheet_of({walker, mirrored(walker), {{1, 1, 3}}}));
+  ASSERT_EQ(run_tool({"-i", sheet, "-grid", "8x6", "-bank", bank}).status, 0);
+  const Bytes whole = read_bytes(bank);
+  const std::string cut = scratch_path("cut.bnk"), image = scratch_path("cut-back.pcx");
+  for (size_t length = 8; length < whole.size(); ++length) {
+    write_bytes(cut, Bytes(whole.begin(), whole.begin() + length));
+    ToolRun run = run_kob2pcx({"-i", cut, "-o", image});
+    EXPECT_EQ(run.status, 1) << length;
+    EXPECT_EQ(run.err.rfind("Bad bank file '" + cut + "': ", 0), 0u) << length << ": " << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << length;
+    EXPECT_FALSE(file_exists(image)) << length;
+  }
 }
 
 }  // namespace
