@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "modex/vgamodel.h"
 #include "options.h"
 #include "pcx/pcx.h"
 #include "sprite/sprite.h"
@@ -288,4 +289,13 @@ Bytes build_bank(uint16_t cell_width, uint16_t cell_height, uint16_t across, con
     sprites.insert(sprites.end(), frame.sprite.begin(), frame.sprite.end());
   }
   return join({bank, sprites});
+}
+
+void patterned_vga(unsigned phase) {
+  vga_model_reset(0);
+  vga_model_set_mode(0x13);
+  for (unsigned p = 0; p < VGA_PLANES; ++p) {
+    for (long at = 0; at < VGA_PLANE_SIZE; ++at) vga.plane[p][at] = static_cast<uint8_t>(at * 7 + at / 251 + p * 61);
+  }
+  while (vga.status_reads < phase) vga_model_in(0x3DA);
 }

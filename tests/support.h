@@ -95,3 +95,7 @@ struct BankFrame {
 // The bank file of the frames, the sprites' offsets filled in as the layout
 // puts them, after the table in the order of the frames that store them.
 Bytes build_bank(uint16_t cell_width, uint16_t cell_height, uint16_t across, const std::vector<BankFrame>& frames);
+
+// The VGA model with every plane byte its own function of plane and offset,
+// in mode 13h as the BIOS leaves it, the retrace `phase` reads into a frame.
+void patterned_vga(unsigned phase = 0);
