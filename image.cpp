@@ -4,4 +4,4 @@
 
 Image src_image;
 
-bool write_image_palette(const char* path) { return write_file(path, src_image.palette, image_palette_size); }
+bool write_pcx_palette(const char* path) { return write_file(path, src_image.palette, image_palette_size); }

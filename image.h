@@ -28,4 +28,4 @@ struct Image {
 extern Image src_image;
 
 // Writes the image's 768 palette bytes to a file of their own.
-bool write_image_palette(const char* path);
+bool write_pcx_palette(const char* path);

@@ -50,13 +50,13 @@ static bool cells_distinct() { return !grid_text || sheet_outputs_distinct(outpu
 static bool read_png() {
   if (!read_src_png(input_path)) return false;
   if (!cells_distinct()) return false;
-  return !palette_path || write_image_palette(palette_path);
+  return !palette_path || write_pcx_palette(palette_path);
 }
 
 static bool read_pcx() {
   if (!read_src_pcx(input_path)) return false;
   if (!cells_distinct()) return false;
-  if (palette_path && src_image.has_palette && !write_image_palette(palette_path)) return false;
+  if (palette_path && src_image.has_palette && !write_pcx_palette(palette_path)) return false;
   return decode_src_pcx();
 }
 

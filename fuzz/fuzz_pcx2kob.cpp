@@ -74,12 +74,11 @@ void check_decoded(const std::vector<uint8_t>& expected) {
 
 void check_every_column() {
   std::vector<int> painted;
-  static uint8_t strip[kob_strip_capacity];
   const uint32_t strip_height = strip_height_for(src_image.height);
   for (uint32_t x = 0; x < src_image.width; ++x) {
-    unsigned length = encode_strip(src_image, x, strip);
+    unsigned length = encode_strip(src_image, x);
     size_t walked = 0;
-    if (!walk_strip(strip, length, strip_height, painted, walked).empty()) abort();
+    if (!walk_strip(out_strip, length, strip_height, painted, walked).empty()) abort();
     if (walked != length) abort();
     for (uint32_t y = 0; y < strip_height; ++y) {
       uint8_t pixel = src_image.pixels[y * src_image.stride + x];

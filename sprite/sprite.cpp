@@ -8,19 +8,30 @@
 
 #include "io.h"
 
-uint32_t compile_sprite(const Image& image, uint8_t* into) {
-  memcpy(into, KOB_MAGIC, KOB_MAGIC_SIZE);
-  put_le16(into + KOB_HEIGHT_OFFSET, strip_height_for(image.height));
-  put_le16(into + KOB_WIDTH_OFFSET, image.width);
-  put_le32(into + KOB_RESERVED_OFFSET, 0);
-  uint32_t size = KOB_HEADER_SIZE;
-  for (uint32_t column = 0; column < image.width; ++column) size += encode_strip(image, column, into + size);
-  return size;
+uint8_t out_strip[kob_strip_capacity];
+
+void put_sprite_header(uint8_t* header, const Image& image) {
+  memcpy(header, KOB_MAGIC, KOB_MAGIC_SIZE);
+  put_le16(header + KOB_HEIGHT_OFFSET, strip_height_for(image.height));
+  put_le16(header + KOB_WIDTH_OFFSET, image.width);
+  put_le32(header + KOB_RESERVED_OFFSET, 0);
+}
+
+bool write_sprite_header(int fd, const Image& image) {
+  uint8_t header[KOB_HEADER_SIZE];
+  put_sprite_header(header, image);
+  return write_all(fd, header, sizeof header);
 }
 
 bool write_sprite(const char* path, const Image& image) {
-  static uint8_t sprite[kob_sprite_capacity];
-  return write_file(path, sprite, compile_sprite(image, sprite));
+  int fd = create_file(path);
+  if (fd < 0) return false;
+  if (!write_sprite_header(fd, image)) return write_failed(fd, path);
+  for (uint32_t column = 0; column < image.width; ++column) {
+    unsigned length = encode_strip(image, column);
+    if (!write_all(fd, out_strip, length)) return write_failed(fd, path);
+  }
+  return finish_file(fd, path);
 }
 
 // A column is walked with a pointer to the pixel at the current row, moved
@@ -63,13 +74,13 @@ static uint32_t copy_literal(const uint8_t* pixel, size_t stride, uint32_t limit
 
 static uint32_t at_most(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
-unsigned encode_strip(const Image& image, uint32_t column, uint8_t* strip) {
+unsigned encode_strip(const Image& image, uint32_t column) {
   const size_t stride = image.stride;
   const uint8_t transparent = image.transparent;
   const uint8_t* pixel = image.pixels + column;
   uint32_t rows_left = strip_height_for(image.height);
-  uint8_t* d = strip;
-  uint8_t* const dfence = strip + kob_strip_capacity;
+  uint8_t* d = out_strip;
+  uint8_t* const dfence = out_strip + kob_strip_capacity;
   while (rows_left > 0) {
     uint8_t* record = d;
     uint32_t skip = count_equal(pixel, stride, at_most(rows_left, KOB_MAX_SKIP), transparent);
@@ -96,5 +107,5 @@ unsigned encode_strip(const Image& image, uint32_t column, uint8_t* strip) {
   }
   *d++ = KOB_END;
   assert(d <= dfence);
-  return static_cast<unsigned>(d - strip);
+  return static_cast<unsigned>(d - out_strip);
 }

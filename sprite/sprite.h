@@ -19,25 +19,27 @@ constexpr uint32_t kob_strip_capacity = 784;
 // The longest file within the rules: every strip as long as the rules allow.
 constexpr uint32_t kob_max_file_size = KOB_HEADER_SIZE + KOB_MAX_WIDTH * KOB_MAX_STRIP_SIZE;
 
-// Room to compile any sprite into: the longest file, with the last strip's
-// buffer whole.
-constexpr uint32_t kob_sprite_capacity = kob_max_file_size - KOB_MAX_STRIP_SIZE + kob_strip_capacity;
-
 // The rows compiled per column of an image or cell `height` rows tall: a
 // sprite holds at most 255, so a 256th row is dropped.
 inline uint32_t strip_height_for(uint32_t height) { return height < KOB_MAX_HEIGHT ? height : KOB_MAX_HEIGHT; }
 
-// Compiles the first strip_height_for(image.height) pixels of a column into
-// `strip`, which has room for kob_strip_capacity bytes, and returns the
-// strip's length, terminator included.
-unsigned encode_strip(const Image& image, uint32_t column, uint8_t* strip);
+// The strip of the column last encoded, reused for every column.
+extern uint8_t out_strip[kob_strip_capacity];
 
-// Compiles `image` into a whole sprite file at `into`, which has room for
-// kob_sprite_capacity bytes, and returns its length.
-uint32_t compile_sprite(const Image& image, uint8_t* into);
-
-// Creates the sprite file and writes `image` compiled into it.
+// Creates the sprite file, writes the header and every column strip of
+// `image` compiled, closes it.
 bool write_sprite(const char* path, const Image& image);
+
+// Fills the 16-byte header of `image`'s sprite.
+void put_sprite_header(uint8_t* header, const Image& image);
+
+// Writes the 16-byte header of `image`'s sprite; false when the write fails,
+// with errno telling why.
+bool write_sprite_header(int fd, const Image& image);
+
+// Compiles the first strip_height_for(image.height) pixels of a column of
+// `image` into out_strip and returns the strip's length, terminator included.
+unsigned encode_strip(const Image& image, uint32_t column);
 
 // The sprite read back: src_kob_width x src_kob_height palette indices, row
 // after row, rows no record paints left at transparent_color.

@@ -19,9 +19,8 @@ Bytes encode_column(Bytes column, uint8_t transparent) {
   image.width = image.stride = 1;
   image.height = static_cast<uint32_t>(column.size());
   image.transparent = transparent;
-  uint8_t strip[kob_strip_capacity];
-  unsigned length = encode_strip(image, 0, strip);
-  return Bytes(strip, strip + length);
+  unsigned length = encode_strip(image, 0);
+  return Bytes(out_strip, out_strip + length);
 }
 
 Bytes alternating(size_t count, uint8_t a, uint8_t b) {
