@@ -12,27 +12,61 @@
 #include <cstdlib>
 #include <cstring>
 
-// A new output gets rw-rw-rw- less the umask, as open() would give it.
-static const mode_t created_file_mode = 0666;
+// A new output gets rw-r--r-- less the umask.
+static const mode_t created_file_mode = 0644;
 // Symbolic links followed from an output's name to the file itself, at most.
 static const int max_symlink_hops = 40;
 // The temporary file of an output is made beside the target, so that
 // renaming it over the target never crosses a file system, and named
-// .kob-<process>-<attempt>; O_EXCL makes it a new file of this run.
+// .kob-<process>-<attempt>; O_EXCL makes it a new file of this run. It is
+// reached through its directory, opened once, so that its name never makes
+// a path longer than the target's own.
 static const char temp_file_prefix[] = ".kob-";
 static const unsigned max_temp_attempts = 100;
 static const size_t max_decimal_digits = 20;  // of any unsigned long
+static const size_t temp_name_size = sizeof temp_file_prefix + 2 * max_decimal_digits + 1;
+#ifdef O_PATH
+static const int directory_open_flags = O_PATH | O_DIRECTORY;  // no read permission needed
+#else
+static const int directory_open_flags = O_RDONLY | O_DIRECTORY;
+#endif
 
-// The temporary file being written and the target it replaces when
-// complete. temp_path points at temp_name while there is one, for the
-// signal handler; it is null for an output written in place (a device, a
-// FIFO).
-static char temp_name[PATH_MAX];
+// The temporary file being written, within the directory temp_directory,
+// and the target it replaces when complete. temp_path points at temp_name
+// while there is one, for the signal handler; it is null for an output
+// written in place (a device, a FIFO).
+static char temp_name[temp_name_size];
+static int temp_directory = AT_FDCWD;
 static char target_name[PATH_MAX];
 static const char* volatile temp_path;
 
-// The signals that end a run which the tool cleans up after.
-static const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+// The first output this run put in place: a later output's target that
+// turns out to be the same file (two spellings of one name on a
+// case-insensitive file system) is refused instead of replacing it.
+static struct {
+  bool placed;
+  dev_t device;
+  ino_t inode;
+  char name[PATH_MAX];
+} first_output;
+
+// The signals that end a run which the tool cleans up after: every one
+// whose default action ends the process and that can be caught, real-time
+// ones included. SIGXFSZ is ignored instead, so that a file-size limit
+// shows as a failed write.
+static const int ending_signals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS, SIGFPE,  SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGSYS, SIGPROF, SIGVTALRM,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
 
 bool fail(const char* format, ...) {
   va_list args;
@@ -81,6 +115,16 @@ static bool put_path(char* path, size_t at, const char* text, size_t length) {
   return true;
 }
 
+// Sets `directory` to the directory part of `name`, "." when it has none.
+static void directory_part(const char* name, char* directory) {
+  size_t length = directory_length(name);
+  if (length > 0) {
+    put_path(directory, 0, name, length);
+  } else {
+    put_path(directory, 0, ".", 1);
+  }
+}
+
 // Sets `name` to the name a write to `path` lands on: symbolic links in the
 // last component followed, dangling ones included, to the name of the file
 // itself. False with errno set when the name is too long or the links go
@@ -98,24 +142,30 @@ static bool final_name(const char* path, char* name) {
   return false;
 }
 
-// Runs on SIGINT, SIGTERM and SIGHUP: the temporary file goes, then the
+// Runs on a signal that ends the run: the temporary file goes, then the
 // signal ends the process as it would have.
 static void remove_temp_and_die(int signal_number) {
   const char* temp = temp_path;
-  if (temp) unlink(temp);
+  if (temp) unlinkat(temp_directory, temp, 0);
   signal(signal_number, SIG_DFL);
   raise(signal_number);
 }
 
-// Sets the handler for the signals that end a run, once; a signal the
-// caller ignores (nohup) stays ignored.
+// Sets the handler for one signal; a signal the caller ignores (nohup)
+// stays ignored.
+static void catch_signal(int signal_number) {
+  if (signal(signal_number, remove_temp_and_die) == SIG_IGN) signal(signal_number, SIG_IGN);
+}
+
+// Sets the handler for the signals that end a run, once.
 static void catch_ending_signals() {
   static bool caught;
   if (caught) return;
   caught = true;
-  for (int ending : ending_signals) {
-    if (signal(ending, remove_temp_and_die) == SIG_IGN) signal(ending, SIG_IGN);
-  }
+  for (int ending : ending_signals) catch_signal(ending);
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+  for (int real_time = SIGRTMIN; real_time <= SIGRTMAX; ++real_time) catch_signal(real_time);
+#endif
 }
 
 // Blocks signals while the temporary file changes hands, so that the
@@ -127,16 +177,48 @@ static void hold_signals(sigset_t* restore) {
   sigprocmask(SIG_BLOCK, &all, restore);
 }
 
+// The last component of target_name, the name the rename gives the file
+// within temp_directory.
+static const char* target_leaf() { return target_name + directory_length(target_name); }
+
+// Whether the rename would replace the first output of this run, which
+// another spelling of its name can reach where the file system ignores case.
+// The very same name is a deliberate rewrite (the stages' library writes one
+// file again and again in the tests); the tools refuse it before they start.
+static bool replaces_first_output(const char* path) {
+  struct stat target;
+  if (!first_output.placed || strcmp(path, first_output.name) == 0) return false;
+  if (fstatat(temp_directory, target_leaf(), &target, 0) != 0) return false;
+  return target.st_dev == first_output.device && target.st_ino == first_output.inode;
+}
+
+// Remembers the first output put in place, `written` being its file.
+static void remember_output(const struct stat& written, const char* path) {
+  if (first_output.placed) return;
+  first_output.placed = put_path(first_output.name, 0, path, strlen(path));
+  first_output.device = written.st_dev;
+  first_output.inode = written.st_ino;
+}
+
+// The error settle_temp gives for a target that is the run's first output.
+static const int error_first_output = -1;
+
 // Renames the temporary file into place when `error` is 0, or else removes
 // it, and forgets it in the same step, so that the handler never removes a
-// name that was renamed. Returns the error, the rename's if it failed.
-static int settle_temp(int error) {
+// name that was renamed; `path` is the user's name for the output. Returns
+// the error, the rename's if it failed.
+static int settle_temp(int error, const char* path) {
   sigset_t restore;
   hold_signals(&restore);
-  if (temp_path && error == 0 && rename(temp_name, target_name) != 0) error = errno;
-  if (temp_path && error != 0) unlink(temp_name);
+  if (temp_path && error == 0 && replaces_first_output(path)) error = error_first_output;
+  if (temp_path && error == 0 && renameat(temp_directory, temp_name, temp_directory, target_leaf()) != 0) {
+    error = errno;
+  }
+  if (temp_path && error != 0) unlinkat(temp_directory, temp_name, 0);
   temp_path = nullptr;
   sigprocmask(SIG_SETMASK, &restore, nullptr);
+  if (temp_directory != AT_FDCWD) close(temp_directory);
+  temp_directory = AT_FDCWD;
   return error;
 }
 
@@ -153,7 +235,7 @@ static char* put_decimal(char* out, unsigned long number) {
 }
 
 // A replaced file's mode (and, for root, its owner) go to the new file; a
-// new file has 0666 less the umask from its creation.
+// new file has 0644 less the umask from its creation.
 static void keep_mode(int fd, const struct stat& replaced) {
   // Root replacing another user's file gives it back to its owner; anyone
   // else cannot, and the new file is theirs, as with any tool that renames.
@@ -167,27 +249,29 @@ static void keep_mode(int fd, const struct stat& replaced) {
 // Creates the temporary file beside target_name that will replace it, with
 // the mode it is to have; -1 with errno set when the directory refuses.
 static int create_temp(const struct stat* replaced) {
-  const size_t directory = directory_length(target_name);
   const size_t prefix = sizeof temp_file_prefix - 1;
-  if (directory + prefix + 2 * max_decimal_digits + 2 > PATH_MAX) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  memcpy(temp_name, target_name, directory);
-  memcpy(temp_name + directory, temp_file_prefix, prefix);
-  char* attempt_digits = put_decimal(temp_name + directory + prefix, static_cast<unsigned long>(getpid()));
+  char directory[PATH_MAX];
+  directory_part(target_name, directory);
+  const int directory_fd = open(directory, directory_open_flags);
+  if (directory_fd < 0) return -1;
+  memcpy(temp_name, temp_file_prefix, prefix);
+  char* attempt_digits = put_decimal(temp_name + prefix, static_cast<unsigned long>(getpid()));
   *attempt_digits++ = '-';
   sigset_t restore;
   hold_signals(&restore);
   int fd = -1;
   for (unsigned attempt = 0; fd < 0 && attempt < max_temp_attempts; ++attempt) {
     *put_decimal(attempt_digits, attempt) = '\0';
-    fd = open(temp_name, O_WRONLY | O_CREAT | O_EXCL, created_file_mode);
+    fd = openat(directory_fd, temp_name, O_WRONLY | O_CREAT | O_EXCL, created_file_mode);
     if (fd < 0 && errno != EEXIST) break;
   }
   const int error = errno;
-  if (fd >= 0) temp_path = temp_name;
+  if (fd >= 0) {
+    temp_directory = directory_fd;
+    temp_path = temp_name;
+  }
   sigprocmask(SIG_SETMASK, &restore, nullptr);
+  if (fd < 0) close(directory_fd);
   errno = error;
   if (fd >= 0 && replaced) keep_mode(fd, *replaced);
   return fd;
@@ -239,24 +323,28 @@ int create_file(const char* path) {
 // rename fails, the temporary file goes, the target stays as it was, and
 // the failure is reported under the user's name for it.
 static bool close_written(int fd, const char* path, int error) {
+  struct stat written;
+  const bool renamed = temp_path != nullptr && fstat(fd, &written) == 0;
   if (close(fd) != 0 && error == 0) error = errno;
-  error = settle_temp(error);
-  if (error == 0) return true;
-  return fail("Cannot write file '%s', %s\n", path, strerror(error));
+  error = settle_temp(error, path);
+  if (error == error_first_output) {
+    return fail("Output '%s' is the same file as '%s'\n", path, first_output.name);
+  }
+  if (error != 0) return fail("Cannot write file '%s', %s\n", path, strerror(error));
+  if (renamed) remember_output(written, path);
+  return true;
 }
 
 bool write_failed(int fd, const char* path) { return close_written(fd, path, errno); }
 
 bool finish_file(int fd, const char* path) { return close_written(fd, path, 0); }
 
-// Sets `directory` to the directory part of `name`, "." when it has none.
-static void directory_part(const char* name, char* directory) {
-  size_t length = directory_length(name);
-  if (length > 0) {
-    put_path(directory, 0, name, length);
-  } else {
-    put_path(directory, 0, ".", 1);
-  }
+// FNV-1a over a name: equal names give equal hashes, and the file names
+// one run writes rarely share one.
+static uint32_t name_hash(const char* name) {
+  uint32_t hash = 2166136261u;
+  for (; *name != '\0'; ++name) hash = (hash ^ static_cast<uint8_t>(*name)) * 16777619u;
+  return hash | 1;  // never 0, the hash of a file that exists
 }
 
 // Whether two names, neither of which exists yet, would create one file:
@@ -273,14 +361,55 @@ static bool same_new_file(const char* a, const char* b) {
   return same_file(in_a, in_b);
 }
 
+// Whether a device holds data that writing over it would lose: a disk
+// always; a character device when seeking shows a length, which /dev/null,
+// /dev/zero and terminals do not.
+static bool device_holds_data(const char* path, const struct stat& device) {
+  if (S_ISBLK(device.st_mode)) return true;
+  int fd = open_input(path);
+  if (fd < 0) return true;
+  const bool holds = input_length(fd) > 0;
+  close(fd);
+  return holds;
+}
+
+// Whether both name one device that holds data.
+static bool same_device(const char* path, const struct stat& a, const struct stat& b) {
+  if (!S_ISBLK(a.st_mode) && !S_ISCHR(a.st_mode)) return false;
+  if ((a.st_mode & S_IFMT) != (b.st_mode & S_IFMT) || a.st_rdev != b.st_rdev) return false;
+  return device_holds_data(path, a);
+}
+
 // Whether writing `output` would write over the file `other` names.
 static bool same_output(const char* output, const char* other) {
   struct stat a, b;
   bool a_exists = stat(output, &a) == 0;
   bool b_exists = stat(other, &b) == 0;
-  if (a_exists && b_exists) return S_ISREG(a.st_mode) && same_file(a, b);
+  if (a_exists && b_exists) return (S_ISREG(a.st_mode) && same_file(a, b)) || same_device(other, a, b);
   if (a_exists || b_exists) return false;
   return same_new_file(output, other);
+}
+
+bool output_identity(const char* path, OutputIdentity* identity) {
+  struct stat status;
+  char name[PATH_MAX];
+  if (stat(path, &status) == 0) {
+    if (!S_ISREG(status.st_mode)) return false;
+    *identity = {status.st_dev, status.st_ino, 0};
+    return true;
+  }
+  if (!final_name(path, name)) return false;
+  char directory[PATH_MAX];
+  directory_part(name, directory);
+  const char* leaf = name + directory_length(name);
+  *identity = {0, 0, name_hash(leaf)};
+  if (stat(directory, &status) == 0) {
+    identity->device = status.st_dev;
+    identity->inode = status.st_ino;
+  } else {
+    identity->name_hash = name_hash(name);  // a missing directory: by its spelling
+  }
+  return true;
 }
 
 bool distinct_files(const char* output, const char* other) {

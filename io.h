@@ -29,14 +29,19 @@ bool fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // write_failed, one output at a time. A plain file is written to a new
 // temporary file beside it (through symbolic links, beside the file they
 // lead to) and renamed over it only once complete, so a failed run, or one
-// ended by SIGINT, SIGTERM or SIGHUP, leaves the file as it was and no
-// temporary file behind. A device, a FIFO and the like are written in place.
+// ended by any signal that ends a process and can be caught, leaves the file
+// as it was and no temporary file behind. The temporary file is reached
+// through its directory, so any path the system takes works. A device, a
+// FIFO and the like are written in place. An output whose target turns out to be
+// the first output this run put in place (one name in two spellings where
+// the file system ignores case) is refused, as distinct_files does, before
+// it replaces it.
 //
 // Opens the output `path`; -1 after "Cannot create file" with the system's
 // reason, which is the one opening the path itself would give: a directory,
 // a missing directory, a path below a file, a read-only directory, an
 // existing file the user may not write (refused, not replaced). A new file
-// gets 0666 less the umask, a replaced one keeps its mode. A file-size limit
+// gets 0644 less the umask, a replaced one keeps its mode. A file-size limit
 // shows as a failed write (EFBIG), not as a signal that would end the run
 // before it could clean up.
 int create_file(const char* path);
@@ -57,8 +62,25 @@ bool finish_file(int fd, const char* path);
 // writing `output` would write over `other`: both name one existing regular
 // file, through symbolic and hard links alike; or neither exists yet and
 // both lead, through symbolic links (dangling ones included), to one name in
-// one directory. Devices may be shared.
+// one directory; or both name one disk, or one character device that holds
+// data (seeking shows a length). Other devices (/dev/null, terminals) and
+// FIFOs may be shared.
 bool distinct_files(const char* output, const char* other);
+
+// Where an output lands, to find the outputs of one run that are one file
+// without comparing every pair: equal identities may be one file, and
+// distinct_files tells; different ones never are. An existing file is its
+// device and inode (name_hash 0); a new one the directory it will stand in
+// and a hash of its last name, symbolic links followed.
+struct OutputIdentity {
+  dev_t device;
+  ino_t inode;
+  uint32_t name_hash;
+};
+
+// Sets the identity of the output `path`; false for one that may be shared
+// (a device, a FIFO) or whose name cannot be followed.
+bool output_identity(const char* path, OutputIdentity* identity);
 
 // Opens an input read-only, without blocking, so that a FIFO nobody writes
 // to cannot hold up the open; -1 with errno set on failure.

@@ -118,15 +118,60 @@ static char* cell_name_buffer(const char* pattern) {
 
 static uint32_t sheet_cells() { return (src_image.width / grid_width) * (src_image.height / grid_height); }
 
+// A cell's output identity and its number, to sort the cells by where they
+// land.
+struct CellOutput {
+  OutputIdentity identity;
+  uint32_t cell;
+};
+
+static int compare_cell_outputs(const void* a, const void* b) {
+  const CellOutput& x = *static_cast<const CellOutput*>(a);
+  const CellOutput& y = *static_cast<const CellOutput*>(b);
+  if (x.identity.device != y.identity.device) return x.identity.device < y.identity.device ? -1 : 1;
+  if (x.identity.inode != y.identity.inode) return x.identity.inode < y.identity.inode ? -1 : 1;
+  if (x.identity.name_hash != y.identity.name_hash) return x.identity.name_hash < y.identity.name_hash ? -1 : 1;
+  return x.cell < y.cell ? -1 : 1;
+}
+
+static bool same_identity(const OutputIdentity& a, const OutputIdentity& b) {
+  return a.device == b.device && a.inode == b.inode && a.name_hash == b.name_hash;
+}
+
+// Sorted by where they land, cells that may be one file stand side by side
+// in runs of one identity; every pair within a run is compared by name, in
+// the buffers `later` and `earlier`.
+static bool cells_land_apart(const char* pattern, CellOutput* outputs, uint32_t count, char* later, char* earlier) {
+  qsort(outputs, count, sizeof *outputs, compare_cell_outputs);
+  for (uint32_t first = 0, next; first < count; first = next) {
+    for (next = first + 1; next < count && same_identity(outputs[next].identity, outputs[first].identity); ++next) {
+      expand_cell_name(pattern, outputs[next].cell, later);
+      for (uint32_t other = first; other < next; ++other) {
+        expand_cell_name(pattern, outputs[other].cell, earlier);
+        if (!distinct_files(later, earlier)) return false;
+      }
+    }
+  }
+  return true;
+}
+
+// Every cell's file is checked against the input and the palette file, and
+// against every other cell's, existing or not.
 bool sheet_outputs_distinct(const char* pattern, const char* input, const char* palette) {
   char* name = cell_name_buffer(pattern);
-  if (!name) return false;
-  bool distinct = true;
-  for (uint32_t cell = 0; distinct && cell < sheet_cells(); ++cell) {
+  char* other = name ? cell_name_buffer(pattern) : nullptr;
+  CellOutput* outputs = other ? static_cast<CellOutput*>(malloc(sizeof(CellOutput) * sheet_cells())) : nullptr;
+  bool distinct = outputs || (other && fail("Cannot allocate memory for the output names\n"));
+  uint32_t count = 0;
+  for (uint32_t cell = 0; outputs && distinct && cell < sheet_cells(); ++cell) {
     expand_cell_name(pattern, cell, name);
     distinct = distinct_files(name, input) && (!palette || distinct_files(name, palette));
+    if (output_identity(name, &outputs[count].identity)) outputs[count++].cell = cell;
   }
+  distinct = distinct && outputs && cells_land_apart(pattern, outputs, count, name, other);
   free(name);
+  free(other);
+  free(outputs);
   return distinct;
 }
 

@@ -84,8 +84,9 @@ bool check_cell_name(const char* pattern);
 // sheet of whole cells with it. `kind` names the file in the message.
 bool check_image_size(const char* kind, uint32_t width, uint32_t height);
 
-// False, after the message, when a cell's file would be the input or the
-// palette file (see distinct_files); the image's size must be known.
+// False, after the message, when a cell's file would be the input, the
+// palette file or another cell's (see distinct_files); the image's size
+// must be known.
 bool sheet_outputs_distinct(const char* pattern, const char* input, const char* palette);
 
 // Compiles every cell of src_image into the file its number names.

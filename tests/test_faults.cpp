@@ -4,11 +4,14 @@
 // says it succeeded the sprite is sound and paints back the image.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <set>
 #include <sstream>
@@ -259,15 +262,15 @@ TEST(Faults, DevicesWrittenInPlace) {
   }
 }
 
-// A new output gets 0666 less the umask; a replaced one keeps its mode.
+// A new output gets 0644 less the umask; a replaced one keeps its mode.
 TEST(Faults, OutputModes) {
   struct Row {
     mode_t existing;  // 0: no file before the run
     mode_t umask_bits;
     mode_t expected;
   };
-  const Row rows[] = {{0, 022, 0644},    {0, 002, 0664},    {0, 077, 0600},
-                      {0600, 022, 0600}, {0755, 077, 0755}, {0604, 0, 0604}};
+  const Row rows[] = {{0, 022, 0644},    {0, 002, 0644},    {0, 077, 0600},  {0, 0, 0644},
+                      {0600, 022, 0600}, {0755, 077, 0755}, {0604, 0, 0604}, {0666, 0, 0666}};
   const std::string out = scratch_path("mode.kob");
   for (const Row& row : rows) {
     unlink(out.c_str());
@@ -287,7 +290,8 @@ TEST(Faults, OutputModes) {
 }
 
 // A signal that ends the run while an output is being written: the
-// temporary file goes, whatever was there before stays.
+// temporary file goes, whatever was there before stays. SIGXFSZ does not
+// end it: a file-size limit is a failed write, reported as one.
 TEST(Faults, SignalsLeaveNoTemporaryFile) {
   const std::string dir = scratch_path("signals");
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
@@ -296,7 +300,10 @@ TEST(Faults, SignalsLeaveNoTemporaryFile) {
   const std::set<std::string> before = files_in(dir);
   setenv("LD_PRELOAD", INTERRUPT_AT_WRITE, 1);
   setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);  // the shim comes first
-  for (int ending : {SIGINT, SIGTERM, SIGHUP}) {
+  const rlimit no_core = {0, 0};
+  ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);  // SIGQUIT and SIGXCPU would leave one
+  for (int ending :
+       {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU, SIGXFSZ, SIGUSR1, SIGUSR2, SIGALRM, SIGRTMIN}) {
     // The first write ends the run: the sprite's, the palette's, a cell's.
     for (const std::string outputs : {"-o old.kob", "-o new.kob", "-o old.kob -p new.pal", "-o c%d.kob -grid 24x20"}) {
       setenv("INTERRUPT_SIGNAL", std::to_string(ending).c_str(), 1);
@@ -304,7 +311,8 @@ TEST(Faults, SignalsLeaveNoTemporaryFile) {
       std::istringstream words(outputs);
       for (std::string arg; words >> arg;) args.push_back(arg.find('.') == std::string::npos ? arg : dir + "/" + arg);
       ToolRun run = run_tool(args);
-      EXPECT_EQ(run.signal, ending) << outputs << run.err;
+      EXPECT_EQ(run.signal, ending == SIGXFSZ ? 0 : ending) << outputs << run.err;
+      EXPECT_EQ(run.status, ending == SIGXFSZ ? 1 : -1) << outputs << run.err;
       EXPECT_EQ(files_in(dir), before) << ending << " " << outputs;
       EXPECT_EQ(read_bytes(dir + "/old.kob"), earlier);
     }
@@ -314,6 +322,61 @@ TEST(Faults, SignalsLeaveNoTemporaryFile) {
   unsetenv("INTERRUPT_SIGNAL");
 }
 
+// A name that was new when the outputs were compared turns out, once the
+// palette is in place, to lead to it (as OUT.KOB and out.kob do where the
+// file system ignores case): the later output is refused, the palette stays.
+TEST(Faults, SecondSpellingOfTheFirstOutput) {
+  const std::string dir = scratch_path("spellings");
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  const Bytes palette = read_bytes(std::string(TEST_DATA_DIR) + "/slime.pal");
+  struct Row {
+    std::string outputs;  // file names are in the directory
+    std::string alias;    // becomes a symlink to pal.pal once it is in place
+  };
+  const Row rows[] = {{"-o out.kob -p pal.pal", "out.kob"}, {"-o c%d.kob -p pal.pal -grid 24x20", "c1.kob"}};
+  setenv("LD_PRELOAD", ALIAS_AFTER_RENAME, 1);
+  setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+  setenv("ALIAS_TARGET", "pal.pal", 1);
+  for (const Row& row : rows) {
+    ASSERT_EQ(system(("rm -rf '" + dir + "'/*").c_str()), 0);
+    setenv("ALIAS_LINK", (dir + "/" + row.alias).c_str(), 1);
+    std::vector<std::string> args = {"-i", example};
+    std::istringstream words(row.outputs);
+    for (std::string arg; words >> arg;) args.push_back(arg.find('.') == std::string::npos ? arg : dir + "/" + arg);
+    ToolRun run = run_tool(args);
+    EXPECT_EQ(run.status, 1) << row.outputs;
+    EXPECT_EQ(run.err, "Output '" + dir + "/" + row.alias + "' is the same file as '" + dir + "/pal.pal'\n");
+    EXPECT_EQ(read_bytes(dir + "/pal.pal"), palette) << row.outputs;
+    for (const std::string& name : files_in(dir)) EXPECT_NE(name.substr(0, 5), ".kob-") << row.outputs;
+  }
+  unsetenv("LD_PRELOAD");
+  unsetenv("ASAN_OPTIONS");
+  unsetenv("ALIAS_TARGET");
+  unsetenv("ALIAS_LINK");
+}
+
+// Paths as long as the system takes, PATH_MAX less its terminating zero,
+// with a last name shorter than the temporary file's: written and renamed
+// into place like any other.
+TEST(Faults, LongestPaths) {
+  std::string dir = scratch_path("long");
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  const std::string sprite_name = "/s.kob", palette_name = "/s.pal";
+  const size_t longest = PATH_MAX - 1, longest_name = 250;
+  while (dir.size() + sprite_name.size() < longest) {
+    size_t room = longest - dir.size() - sprite_name.size() - 1;  // after the slash
+    dir.append(1, '/').append(std::min(room, longest_name), 'd');
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0) << dir.size();
+  }
+  ASSERT_EQ((dir + sprite_name).size(), longest);
+  ToolRun run = run_tool({"-i", example, "-o", dir + sprite_name, "-p", dir + palette_name});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(read_bytes(dir + sprite_name), read_bytes(std::string(TEST_DATA_DIR) + "/slime.kob"));
+  EXPECT_EQ(read_bytes(dir + palette_name), read_bytes(std::string(TEST_DATA_DIR) + "/slime.pal"));
+  EXPECT_EQ(files_in(dir), (std::set<std::string>{"s.kob", "s.pal"}));
+}
+
 // Every run starts from the same files: the example image (in.pcx) with a
 // symlink and a hard link to it (link.pcx, hard.pcx); an earlier sprite
 // (old.kob, other bytes than any run writes) with a symlink and a hard link
@@ -321,7 +384,10 @@ TEST(Faults, SignalsLeaveNoTemporaryFile) {
 // golden sprite and palette for kob2pcx (k.kob, k.pal); a sheet (s.pcx) of
 // two 64 x 32 cells, the first empty, the second noise, with a hard link to
 // it (s1.pcx); a PNG (p.png); a directory (sub) and a dangling symlink
-// (dangle.kob) to new.pal. An output is replaced whole or not at all: a
+// (dangle.kob) to new.pal; cells that are one file by two names: g1.kob a
+// symlink to g0.kob, a hard link to old.kob, e1.kob a dangling one to
+// e0.kob, directories 0 and 1 for %d/../d.kob; two names of one disk,
+// loop.dev and loop2.dev (when the tests may make device nodes). An output is replaced whole or not at all: a
 // failed write leaves the file as it was (hard links too) and no temporary
 // file, and nothing is ever written over an input or over the other output,
 // whether it exists yet or not.
@@ -344,9 +410,11 @@ TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
   // the noisy cell's is far over.
   Bytes empty_cell = join({bytes_of("KOB1VGAX"), {32, 0, 64, 0, 0, 0, 0, 0}});
   for (int column = 0; column < 64; ++column) empty_cell.insert(empty_cell.end(), {0x00, 32, 0xff});
-  const std::set<std::string> arranged = {"in.pcx",       "link.pcx", "hard.pcx", "old.kob",   "old-link.kob",
-                                          "old-hard.kob", "d1.kob",   "k.kob",    "k.pal",     "s.pcx",
-                                          "s1.pcx",       "p.png",    "sub",      "dangle.kob"};
+  const std::set<std::string> arranged = {"in.pcx", "link.pcx",   "hard.pcx", "old.kob", "old-link.kob", "old-hard.kob",
+                                          "d1.kob", "k.kob",      "k.pal",    "s.pcx",   "s1.pcx",       "p.png",
+                                          "sub",    "dangle.kob", "g0.kob",   "g1.kob",  "e1.kob",       "0",
+                                          "1",      "loop.dev",   "loop2.dev"};
+  bool devices_made = false;
   auto arrange = [&] {
     ASSERT_EQ(system(("rm -rf '" + dir + "'/* '" + dir + "'/.[!.]*").c_str()), 0);
     for (auto [name, bytes] : {std::pair{"in.pcx", &image},
@@ -365,6 +433,14 @@ TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
     ASSERT_EQ(link(at("s.pcx").c_str(), at("s1.pcx").c_str()), 0);
     ASSERT_EQ(mkdir(at("sub").c_str(), 0755), 0);
     ASSERT_EQ(symlink("new.pal", at("dangle.kob").c_str()), 0);
+    ASSERT_EQ(link(at("old.kob").c_str(), at("g0.kob").c_str()), 0);
+    ASSERT_EQ(symlink("g0.kob", at("g1.kob").c_str()), 0);
+    ASSERT_EQ(symlink("e0.kob", at("e1.kob").c_str()), 0);
+    ASSERT_EQ(mkdir(at("0").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(at("1").c_str(), 0755), 0);
+    const dev_t loop0 = makedev(7, 0);
+    devices_made = mknod(at("loop.dev").c_str(), S_IFBLK | 0600, loop0) == 0 &&
+                   mknod(at("loop2.dev").c_str(), S_IFBLK | 0600, loop0) == 0;
   };
   auto cut = [&](const std::string& name) { return "Cannot write file '" + at(name) + "', File too large\n"; };
   auto same = [&](const std::string& a, const std::string& b) {
@@ -422,12 +498,22 @@ TEST(Faults, NoOutputHalfWrittenOrOverAnInput) {
        {{"c0.kob", gone}, {"c1.kob", gone}}},
       {P, "-i p.png -o c%d.kob -p c0.kob -grid 37x23", -1, same("c0.kob", "c0.kob"), {{"c0.kob", gone}}},
       {P, "-i p.png -o c%d.kob -p ./c0.kob -grid 37x23", -1, same("c0.kob", "./c0.kob"), {{"c0.kob", gone}}},
+      // Cells that are one file by two names, existing or not.
+      {P, "-i s.pcx -o g%d.kob -grid 64x32", -1, same("g1.kob", "g0.kob"), {{"old.kob", &old}}},
+      {P, "-i s.pcx -o e%d.kob -grid 64x32", -1, same("e1.kob", "e0.kob"), {{"e0.kob", gone}}},
+      {P, "-i s.pcx -o %d/../d.kob -grid 64x32", -1, same("1/../d.kob", "0/../d.kob"), {{"d.kob", gone}}},
+      // A disk read and written, by one name or two; /dev/null may be both.
+      {P, "-i loop.dev -o loop2.dev", -1, same("loop2.dev", "loop.dev"), {}},
+      {P, "-i in.pcx -o loop.dev -p loop2.dev", -1, same("loop.dev", "loop2.dev"), {}},
+      {K, "-i loop.dev -o loop.dev", -1, same("loop.dev", "loop.dev"), {}},
+      {P, "-i /dev/null -o /dev/null", -1, "File is too small to be PCX\n", {}},
       {K, "-i k.kob -o k.kob", -1, same("k.kob", "k.kob"), {{"k.kob", &sprite}}},
       {K, "-i k.kob -o k.pal -p k.pal", -1, same("k.pal", "k.pal"), {{"k.pal", &palette}}},
   };
   for (const Row& row : rows) {
     if (row.args.find(".png") != std::string::npos && !png_decoder_built) continue;
     arrange();
+    if (row.args.find(".dev") != std::string::npos && !devices_made) continue;
     RunOptions options;
     options.exe = row.exe;
     options.file_size_limit = row.file_size_limit;
