@@ -21,7 +21,8 @@
  *
  * The 32-bit flat seam reaches the ports through gcc's inline assembly, the
  * BIOS through an INT 10h that the DOS extender reflects to real mode, and
- * video memory through modex_vram (modex.h). Offsets wrap within the 64 KiB
+ * video memory and the BIOS's tick count, in the same first megabyte, through
+ * modex_vram (modex.h). Offsets wrap within the 64 KiB
  * of a plane, as they do in a 16-bit segment.
  */
 #ifndef MODEXSEAM_H
@@ -93,6 +94,7 @@ void modex_flat_copy(unsigned from, unsigned to, unsigned count);
 #define MODEX_LOAD(offset) (((volatile unsigned char *)modex_vram)[(offset)&MODEX_PLANE_MASK])
 #define MODEX_FILL(offset, count, value) memset(modex_vram + ((offset)&MODEX_PLANE_MASK), (int)(value), (count))
 #define MODEX_COPY(from, to, count) modex_flat_copy(from, to, count)
+#define MODEX_TICKS() (*(volatile unsigned long *)(modex_vram + (BIOS_TICKS - 0xA0000L)))
 #define MODEX_FLAT32_SEAM
 
 #else

@@ -43,6 +43,7 @@
 #define PIT_READ_BACK_0 0xC2 /* latch channel 0's status, then its count, for reading */
 #define PIT_OUTPUT 0x80      /* status: the channel's output */
 #define PIT_PERIOD 65536L    /* counts a BIOS tick */
+#define BIOS_TICKS 0x46CL    /* the BIOS's tick count, 32 bits at 0040:006Ch */
 /* Timer counts a frame of Mode X takes: 800 dots by 525 lines at 25.175 MHz. */
 #define VGA_FRAME_COUNTS 19906L
 
