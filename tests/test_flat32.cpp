@@ -20,13 +20,18 @@ namespace {
 constexpr uint32_t in_at = cpu386_data, out_at = cpu386_data + 0x1000, target_at = cpu386_data + 0x2000,
                    sprite_at = cpu386_data + 0x2100, data_at = cpu386_data + 0x3000;
 
-struct Flat32 : ::testing::Test {
+// A program of the 32-bit library on its own emulated 386.
+struct Program {
   Cpu386 cpu;
-  void SetUp() override { ASSERT_TRUE(cpu.load_elf(FLAT32_DRIVER)) << cpu.error; }
+  explicit Program(const char* path) { EXPECT_TRUE(cpu.load_elf(path)) << cpu.error; }
   void run(const char* function, const std::vector<uint32_t>& arguments) {
     Cpu16Counts got = cpu.call(cpu.symbol(function), arguments);
     ASSERT_TRUE(got.returned) << function << ": " << got.error;
   }
+};
+
+struct Flat32 : ::testing::Test, Program {
+  Flat32() : Program(FLAT32_DRIVER) {}
 };
 
 // What the screen functions leave in the model, counts of OUTs included.
@@ -93,33 +98,39 @@ TEST_F(Flat32, ScreenFunctionsAsTheHostBuild) {
   }
 }
 
-// The drawer of the 32-bit library against the host's C drawer: the same
-// planes, stores, overwrites, plane selects and recorded map mask.
-TEST_F(Flat32, DrawsAsTheHostCDrawer) {
-  const std::vector<DrawCase> cases = draw_cases();
-  for (size_t i = 0; i < cases.size(); ++i) {
-    const DrawCase& c = cases[i];
-    SCOPED_TRACE("row " + std::to_string(i));
-    Bytes file = kob_of(paint(c.kind, c.width, c.height, static_cast<unsigned>(i)), c.width, c.height);
-    kob_sprite sprite;
-    kob_fault fault;
-    std::vector<kob_size> strips(c.width);
-    ASSERT_EQ(kob_open(&sprite, file.data(), file.size(), strips.data(), c.width, &fault), KOB_OK);
-    ASSERT_LT(cpu386_place_sprite(cpu, sprite, file.size(), data_at, sprite_at), cpu386_data_end);
-    for (Mode mode : {plain, mirrored, strip_by_strip}) {
-      SCOPED_TRACE(mode_name(mode));
-      Drawn expected = draw_here(sprite, c, mode);
-      vga_model_reset(255);
-      cpu386_place_target(cpu, c.clip, target_at);
-      const uint32_t x = static_cast<uint32_t>(c.x), y = static_cast<uint32_t>(c.y);
-      if (mode == strip_by_strip) {
-        for (unsigned column : plane_order(c.x, c.width))
-          run("kob_draw_strip",
-              {target_at, data_at + static_cast<uint32_t>(sprite.strip[column]), c.height, x + column, y});
-      } else {
-        run(mode == plain ? "kob_draw" : "kob_draw_mirrored", {target_at, sprite_at, x, y});
+// The drawer of the 32-bit library as a game links it, and the C drawer
+// built 32-bit, against the host's C drawer: the same planes, stores,
+// overwrites, plane selects and recorded map mask.
+TEST(Flat32Drawers, DrawAsTheHostCDrawer) {
+  for (const char* path : {FLAT32_DRIVER, FLAT32_C_DRAWER}) {
+    SCOPED_TRACE(path);
+    Program program(path);
+    Cpu386& cpu = program.cpu;
+    const std::vector<DrawCase> cases = draw_cases();
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const DrawCase& c = cases[i];
+      SCOPED_TRACE("row " + std::to_string(i));
+      Bytes file = kob_of(paint(c.kind, c.width, c.height, static_cast<unsigned>(i)), c.width, c.height);
+      kob_sprite sprite;
+      kob_fault fault;
+      std::vector<kob_size> strips(c.width);
+      ASSERT_EQ(kob_open(&sprite, file.data(), file.size(), strips.data(), c.width, &fault), KOB_OK);
+      ASSERT_LT(cpu386_place_sprite(cpu, sprite, file.size(), data_at, sprite_at), cpu386_data_end);
+      for (Mode mode : {plain, mirrored, strip_by_strip}) {
+        SCOPED_TRACE(mode_name(mode));
+        Drawn expected = draw_here(sprite, c, mode);
+        vga_model_reset(255);
+        cpu386_place_target(cpu, c.clip, target_at);
+        const uint32_t x = static_cast<uint32_t>(c.x), y = static_cast<uint32_t>(c.y);
+        if (mode == strip_by_strip) {
+          for (unsigned column : plane_order(c.x, c.width))
+            program.run("kob_draw_strip",
+                        {target_at, data_at + static_cast<uint32_t>(sprite.strip[column]), c.height, x + column, y});
+        } else {
+          program.run(mode == plain ? "kob_draw" : "kob_draw_mirrored", {target_at, sprite_at, x, y});
+        }
+        EXPECT_TRUE(drawn(cpu386_read_target(cpu, target_at).mask) == expected);
       }
-      EXPECT_TRUE(drawn(cpu386_read_target(cpu, target_at).mask) == expected);
     }
   }
 }
