@@ -16,6 +16,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "hooks.h"
 #include "modex/vgamodel.h"
 
 namespace {
@@ -23,14 +24,6 @@ namespace {
 constexpr uint64_t ram_size = 0xA0000;
 constexpr uint64_t vga_base = 0xA0000;
 constexpr uint64_t vga_size = 0x10000;
-constexpr uint32_t sequencer_index_port = 0x3C4;
-constexpr uint32_t sequencer_data_port = 0x3C5;
-constexpr unsigned map_mask_index = 2;
-constexpr uint32_t graphics_index_port = 0x3CE;
-constexpr uint32_t graphics_data_port = 0x3CF;
-constexpr unsigned read_map_index = 4;
-constexpr uint32_t input_status_port = 0x3DA;
-constexpr uint32_t retrace_bits = 0x09;  // vertical retrace, display disabled
 // Where the called function returns to, in the code segment: emulation
 // stops on arriving there.
 constexpr uint16_t return_offset = 0x0000;
@@ -38,84 +31,7 @@ constexpr uint16_t com_origin = 0x100;
 
 uint64_t linear(uint16_t segment, uint16_t offset) { return (uint64_t{segment} << 4) + offset; }
 
-void check(uc_err err) {
-  if (err == UC_ERR_OK) return;
-  fprintf(stderr, "cpu16: %s\n", uc_strerror(err));
-  abort();
-}
-
-// A rep or repne prefix among the instruction's first two bytes (the other
-// may be a segment override).
-bool is_repeated(uc_engine* uc, uint64_t address) {
-  uint8_t bytes[2];
-  check(uc_mem_read(uc, address, bytes, sizeof bytes));
-  for (uint8_t byte : bytes)
-    if (byte == 0xF2 || byte == 0xF3) return true;
-  return false;
-}
-
-// A rep string instruction comes back to its own address once per
-// iteration and once more to find CX at 0: that last visit does no work.
-void count_instruction(uc_engine* uc, uint64_t address, uint32_t, void* user) {
-  auto& cpu = *static_cast<Cpu16*>(user);
-  if (address == cpu.last_address && is_repeated(uc, address)) {
-    int cx = 0;
-    check(uc_reg_read(uc, UC_X86_REG_CX, &cx));
-    if ((cx & 0xFFFF) == 0) return;
-  }
-  cpu.last_address = address;
-  ++cpu.counts.instructions;
-}
-
-// What the Graphics Controller's Read Map Select picks.
-uint64_t read_vga(uc_engine*, uint64_t offset, unsigned size, void* user) {
-  auto& cpu = *static_cast<Cpu16*>(user);
-  uint64_t value = 0;
-  for (unsigned i = 0; i < size; ++i) value |= uint64_t{vga.plane[cpu.read_map & 3][(offset + i) & 0xFFFF]} << (8 * i);
-  return value;
-}
-
-// One store instruction may write a word, or a dword: each byte lands on its own.
-void write_vga(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* user) {
-  auto& cpu = *static_cast<Cpu16*>(user);
-  if (cpu.last_store != cpu.counts.instructions) ++cpu.counts.stores;
-  cpu.last_store = cpu.counts.instructions;
-  for (unsigned i = 0; i < size; ++i)
-    vga_model_store(static_cast<unsigned>((offset + i) & 0xFFFF), (value >> (8 * i)) & 0xFF);
-}
-
-void write_sequencer(Cpu16& cpu, unsigned value) {
-  if (cpu.sequencer_index != map_mask_index) return;
-  vga_model_select(value & 0xFF);
-  ++cpu.counts.selects;
-}
-
-void write_graphics(Cpu16& cpu, unsigned value) {
-  if (cpu.graphics_index == read_map_index) cpu.read_map = value & 3;
-}
-
-void out_port(uc_engine*, uint32_t port, int size, uint32_t value, void* user) {
-  auto& cpu = *static_cast<Cpu16*>(user);
-  if (port == sequencer_index_port) {
-    cpu.sequencer_index = value & 0xFF;
-    if (size == 2) write_sequencer(cpu, value >> 8);
-  } else if (port == sequencer_data_port) {
-    write_sequencer(cpu, value);
-  } else if (port == graphics_index_port) {
-    cpu.graphics_index = value & 0xFF;
-    if (size == 2) write_graphics(cpu, value >> 8);
-  } else if (port == graphics_data_port) {
-    write_graphics(cpu, value);
-  }
-}
-
-// Input status 1 turns over on every read, so that waits for the retrace and
-// for its end both come to an end.
-uint32_t in_port(uc_engine*, uint32_t port, int, void* user) {
-  auto& cpu = *static_cast<Cpu16*>(user);
-  if (port != input_status_port) return 0;
-  return ++cpu.status_reads & 1 ? retrace_bits : 0;
-}
+void check(uc_err err) { cpu_check(err); }
 
 void interrupt(uc_engine*, uint32_t number, void* user) { static_cast<Cpu16*>(user)->interrupt(number); }
 
@@ -124,11 +40,12 @@ void interrupt(uc_engine*, uint32_t number, void* user) { static_cast<Cpu16*>(us
 Cpu16::Cpu16() {
   check(uc_open(UC_ARCH_X86, UC_MODE_16, &uc));
   check(uc_mem_map(uc, 0, ram_size, UC_PROT_ALL));
-  check(uc_mmio_map(uc, vga_base, vga_size, read_vga, this, write_vga, this));
+  check(uc_mmio_map(uc, vga_base, vga_size, cpu_read_vga<Cpu16>, this, cpu_write_vga<Cpu16>, this));
   uc_hook hook;
-  check(uc_hook_add(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(count_instruction), this, 1, 0));
-  check(uc_hook_add(uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(out_port), this, 1, 0, UC_X86_INS_OUT));
-  check(uc_hook_add(uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(in_port), this, 1, 0, UC_X86_INS_IN));
+  check(uc_hook_add(uc, &hook, UC_HOOK_CODE,
+                    reinterpret_cast<void*>(cpu_count_instruction<Cpu16, UC_X86_REG_CX, 0xFFFF, 2>), this, 1, 0));
+  check(uc_hook_add(uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(cpu_out<Cpu16>), this, 1, 0, UC_X86_INS_OUT));
+  check(uc_hook_add(uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(cpu_in<Cpu16>), this, 1, 0, UC_X86_INS_IN));
   check(uc_hook_add(uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(::interrupt), this, 1, 0));
 }
 
@@ -218,6 +135,7 @@ Cpu16Counts Cpu16::call(uint16_t function, const std::vector<uint16_t>& argument
   check(uc_reg_read(uc, UC_X86_REG_IP, &at));
   check(uc_reg_read(uc, UC_X86_REG_AX, &ax));
   counts.ax = static_cast<uint16_t>(ax);
+  counts.eax = counts.ax;
   counts.returned = err == UC_ERR_OK && at == return_offset;
   if (err != UC_ERR_OK)
     counts.error = uc_strerror(err);
@@ -317,6 +235,8 @@ void Cpu16::interrupt(unsigned number) {
   } else if (number == 0x20) {
     dos->run.exit_code = 0;
     uc_emu_stop(uc);
+  } else if (number == 0x10) {
+    vga_bus_bios(reg(UC_X86_REG_AX));
   } else if (number == 0x16) {
     set_reg(UC_X86_REG_AX, 0x1C0D);
   }

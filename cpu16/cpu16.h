@@ -5,10 +5,10 @@
 // the paragraph after the code (__segoff paragraphs past CS), so code that
 // mistakes one for the other fails here as it would under DOS.
 //
-// - Stores to A0000h..AFFFFh go through vga_model_store, one per byte, so they
-//   land in the planes the map mask enables; reads there return 0.
-// - OUT to 3C4h (index) and 3C5h (data) reaches the Sequencer: index 2, the
-//   map mask, goes to vga_model_select. A word OUT to 3C4h writes both.
+// - Loads and stores at A0000h..AFFFFh and every IN and OUT reach the VGA
+//   model through vgabus.h, a byte at a time: stores land in the planes the
+//   map mask enables, loads fill the latches and read the plane Read Map
+//   Select picks, a word OUT writes an index and its register.
 // - call() runs a near function in the code segment with bcc's small-model convention: arguments
 //   pushed last to first (the first at [sp+2] on entry), a near return, the
 //   caller popping them. It returns what the run cost.
@@ -26,6 +26,7 @@ struct Cpu16Counts {
   uint64_t stores = 0;        // instructions that wrote to video memory
   uint64_t selects = 0;       // OUTs that wrote the map mask
   uint16_t ax = 0;            // the return value
+  uint32_t eax = 0;           // the 386's, whole
   bool returned = false;      // false: the run faulted or ran past its limit
   std::string error;          // why not, when it did not return
 };
@@ -69,8 +70,7 @@ class Cpu16 {
   // (CS = DS = ES = SS, the command tail at 80h), INT 21h's file services on
   // the files of a host directory (names matched without regard to case),
   // the BIOS's video and keyboard calls done at once (every key is Enter),
-  // the retrace bit of 3DAh turning over on every read, video memory read
-  // through the Graphics Controller's Read Map Select. Stops at the program's
+  // the VGA as the model has it. Stops at the program's
   // exit, or after `limit` instructions.
   struct DosRun {
     Cpu16Counts counts;  // `returned`: the program exited
@@ -84,10 +84,6 @@ class Cpu16 {
   Cpu16Counts counts;
   uint64_t last_store = ~0ULL;    // the instruction that stored last
   uint64_t last_address = ~0ULL;  // where the last instruction was
-  unsigned sequencer_index = 0;
-  unsigned graphics_index = 0;
-  unsigned read_map = 0;
-  unsigned status_reads = 0;
   // The DOS run in progress, if any.
   struct Dos {
     std::string directory;

@@ -4,6 +4,7 @@
  * prototypes are gone, and nothing widens an int to a long on the way. */
 #include "kob.h"
 #include "kobseam.h"
+#include "vgaregs.h"
 
 unsigned kob_map_mask;
 
@@ -122,6 +123,12 @@ void kob_draw_strip(struct kob_target *target, const unsigned char *strip, unsig
   select_plane((long)x);
   draw_rows(strip, column_origin(target, (long)x, y), target->pitch, view.first_row, view.end_row);
 }
+
+#ifdef KOB_FLAT32_SEAM
+void kob_flat_select(unsigned mask) {
+  __asm__ __volatile__("outw %w0, %w1" : : "a"(mask << 8 | VGA_MAP_MASK), "Nd"(VGA_SEQUENCER) : "memory");
+}
+#endif
 
 #ifdef KOB_BCC_SEAM
 /* clang-format off */

@@ -8,9 +8,9 @@
  * Define both before compiling kobdraw.c to use your own (an engine that keeps
  * video memory behind a pointer of its own, for instance). Otherwise one of
  * the defaults below is used, each built and tested here: the host model
- * (gcc, clang) and dev86 bcc (in DOSBox). Any other compiler must bring its
- * own. Defining only one of the two is an error: the default would quietly
- * replace both.
+ * (gcc, clang), dev86 bcc (in DOSBox) and the 32-bit flat seam (MODEX_FLAT32,
+ * any i386 gcc; on an emulated 386). Any other compiler must bring its own. Defining only one of the two is an error:
+ * the default would quietly replace both.
  */
 #ifndef KOBSEAM_H
 #define KOBSEAM_H
@@ -35,6 +35,16 @@ void kob_bcc_store(unsigned offset, unsigned value);
 #define KOB_SELECT_PLANES(mask) kob_bcc_select(mask)
 #define KOB_STORE(offset, value) kob_bcc_store(offset, value)
 #define KOB_BCC_SEAM
+
+#elif defined(MODEX_FLAT32)
+/* 32-bit flat protected mode, any i386 gcc: the map mask through gcc's
+ * inline assembly in kobdraw.c, video memory through modex_vram, offsets
+ * wrapping within the 64 KiB of a plane as in a 16-bit segment. */
+#include "modex.h"
+void kob_flat_select(unsigned mask);
+#define KOB_SELECT_PLANES(mask) kob_flat_select(mask)
+#define KOB_STORE(offset, value) (modex_vram[(unsigned)(offset)&MODEX_PLANE_MASK] = (unsigned char)(value))
+#define KOB_FLAT32_SEAM
 
 #else
 #error "kobseam.h: no default seam for this compiler: define KOB_SELECT_PLANES and KOB_STORE"

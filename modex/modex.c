@@ -9,6 +9,12 @@
 #include "modexseam.h"
 #include "vgaregs.h"
 
+#ifdef MODEX_FLAT32_SEAM
+#include <string.h>
+
+unsigned char *modex_vram = (unsigned char *)0xA0000L;
+#endif
+
 #define ALL_PLANES 0x0F
 
 #define MODE_13H 0x13
@@ -245,4 +251,35 @@ void modex_bcc_copy(unsigned from, unsigned to, unsigned count) {
 #endasm
 }
 /* clang-format on */
+#endif
+
+#ifdef MODEX_FLAT32_SEAM
+void modex_flat_out(unsigned port, unsigned value) {
+  __asm__ __volatile__("outb %b0, %w1" : : "a"(value), "Nd"(port) : "memory");
+}
+
+unsigned modex_flat_in(unsigned port) {
+  unsigned char value;
+  __asm__ __volatile__("inb %w1, %b0" : "=a"(value) : "Nd"(port) : "memory");
+  return value;
+}
+
+/* Some BIOSes lose bp, si and di across INT 10h; the extender reflects the
+ * interrupt to real mode with the general registers as they are. */
+void modex_flat_set_mode(unsigned mode) {
+  unsigned ax = mode & 0xFF;
+  __asm__ __volatile__(
+      "pushl %%ebp\n\tpushl %%esi\n\tpushl %%edi\n\tint $0x10\n\tpopl %%edi\n\tpopl %%esi\n\tpopl %%ebp"
+      : "+a"(ax)
+      :
+      : "ebx", "ecx", "edx", "memory", "cc");
+}
+
+/* A byte at a time through a volatile pointer: each store in write mode 1
+ * must follow the load of its own byte. */
+void modex_flat_copy(unsigned from, unsigned to, unsigned count) {
+  volatile unsigned char *vram = modex_vram;
+  unsigned i;
+  for (i = 0; i < count; ++i) vram[(to + i) & MODEX_PLANE_MASK] = vram[(from + i) & MODEX_PLANE_MASK];
+}
 #endif

@@ -38,6 +38,16 @@ extern "C" {
 #define MODEX_PAGES 3 /* whole pages in a plane's 64 KiB */
 #define MODEX_FREE_OFFSET (MODEX_PAGES * MODEX_PAGE_BYTES)
 #define MODEX_PALETTE_SIZE (256 * 3) /* bytes of a whole palette, as pcx2kob -p writes it */
+#define MODEX_PLANE_MASK 0xFFFFu     /* offsets wrap within a plane's 64 KiB */
+
+#ifdef MODEX_FLAT32
+/* 32-bit flat builds: where video memory (A0000h) lies in the program's
+ * address space. The default, (unsigned char *)0xA0000, is right where the
+ * extender maps the first megabyte at 0 (DOS/4GW and the like); a DJGPP game
+ * calls __djgpp_nearptr_enable() and sets it to
+ * (unsigned char *)(__djgpp_conventional_base + 0xA0000) before drawing. */
+extern unsigned char *modex_vram;
+#endif
 
 /* Sets mode 13h and reprograms it into Mode X 320 x 240 at 60 Hz; clears all
  * four planes to 0, shows offset 0, enables all four planes for writes. */

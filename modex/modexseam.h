@@ -13,8 +13,14 @@
  *
  * Define all six before compiling modex.c to bring your own; defining only
  * some is an error, since the default would quietly replace the rest.
- * Otherwise the host model (KOB_HOST_MODEL, for the tests) or dev86 bcc's
- * assembly in modex.c is used; other compilers bring their own.
+ * Otherwise the host model (KOB_HOST_MODEL, for the tests), dev86 bcc's
+ * assembly in modex.c, or the 32-bit flat seam (MODEX_FLAT32, any i386 gcc)
+ * is used; other compilers bring their own.
+ *
+ * The 32-bit flat seam reaches the ports through gcc's inline assembly, the
+ * BIOS through an INT 10h that the DOS extender reflects to real mode, and
+ * video memory through modex_vram (modex.h). Offsets wrap within the 64 KiB
+ * of a plane, as they do in a 16-bit segment.
  */
 #ifndef MODEXSEAM_H
 #define MODEXSEAM_H
@@ -66,6 +72,20 @@ void modex_bcc_copy(unsigned from, unsigned to, unsigned count);
 #define MODEX_FILL(offset, count, value) modex_bcc_fill(offset, count, value)
 #define MODEX_COPY(from, to, count) modex_bcc_copy(from, to, count)
 #define MODEX_BCC_SEAM
+
+#elif defined(MODEX_FLAT32)
+/* 32-bit flat protected mode, any i386 gcc: small routines in modex.c. */
+void modex_flat_out(unsigned port, unsigned value);
+unsigned modex_flat_in(unsigned port);
+void modex_flat_set_mode(unsigned mode);
+void modex_flat_copy(unsigned from, unsigned to, unsigned count);
+#define MODEX_OUT(port, value) modex_flat_out(port, value)
+#define MODEX_IN(port) modex_flat_in(port)
+#define MODEX_SET_MODE(mode) modex_flat_set_mode(mode)
+#define MODEX_LOAD(offset) (((volatile unsigned char *)modex_vram)[(offset)&MODEX_PLANE_MASK])
+#define MODEX_FILL(offset, count, value) memset(modex_vram + ((offset)&MODEX_PLANE_MASK), (int)(value), (count))
+#define MODEX_COPY(from, to, count) modex_flat_copy(from, to, count)
+#define MODEX_FLAT32_SEAM
 
 #else
 #error \

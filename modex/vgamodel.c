@@ -83,8 +83,8 @@ void vga_model_out(unsigned port, unsigned value) {
   if (port == VGA_SEQUENCER) vga.sequencer_index = value;
   if (port == VGA_SEQUENCER + 1 && vga.sequencer_index < VGA_SEQUENCER_REGISTERS) {
     vga.sequencer[vga.sequencer_index] = (unsigned char)value;
-    if (vga.sequencer_index == VGA_MAP_MASK) vga.mask = value & 0x0F;
   }
+  if (port == VGA_SEQUENCER + 1 && vga.sequencer_index == VGA_MAP_MASK) vga_model_select(value);
   if (port == VGA_GRAPHICS) vga.graphics_index = value;
   if (port == VGA_GRAPHICS + 1 && vga.graphics_index < VGA_GRAPHICS_REGISTERS) {
     vga.graphics[vga.graphics_index] = (unsigned char)value;

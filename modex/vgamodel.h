@@ -25,7 +25,7 @@ struct vga_model {
   unsigned char plane[VGA_PLANES][VGA_PLANE_SIZE];
   unsigned mask;                                     /* the map mask: bit p enables plane p */
   unsigned long stores;                              /* KOB_STORE calls */
-  unsigned long selects;                             /* KOB_SELECT_PLANES calls */
+  unsigned long selects;                             /* writes of the map mask */
   unsigned long overwrites;                          /* bytes stored where this model already had a store */
   unsigned char written[VGA_PLANES][VGA_PLANE_SIZE]; /* 1 where a store landed */
 

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "modex/vgamodel.h"
 #include "options.h"
 #include "pcx/pcx.h"
 #include "sprite/sprite.h"
@@ -259,4 +260,13 @@ bool load_pcx(const Bytes& file) {
   write_bytes(path, file);
   release_image();
   return read_src_pcx(path.c_str());
+}
+
+void patterned_vga(unsigned phase) {
+  vga_model_reset(0);
+  vga_model_set_mode(0x13);
+  for (unsigned p = 0; p < VGA_PLANES; ++p) {
+    for (long at = 0; at < VGA_PLANE_SIZE; ++at) vga.plane[p][at] = static_cast<uint8_t>(at * 7 + at / 251 + p * 61);
+  }
+  while (vga.status_reads < phase) vga_model_in(0x3DA);
 }

@@ -81,3 +81,7 @@ constexpr bool png_decoder_built = PNG_DECODER;
 
 // The expected usage text, byte for byte.
 extern const char* const usage_text;
+
+// The VGA model with every plane byte its own function of plane and offset,
+// in mode 13h as the BIOS leaves it, the retrace `phase` reads into a frame.
+void patterned_vga(unsigned phase = 0);

@@ -21,17 +21,6 @@ std::vector<Bytes> planes_at(unsigned long offset, unsigned long count) {
   return out;
 }
 
-// The model with every plane byte its own function of plane and offset, in
-// mode 13h as the BIOS leaves it, the retrace `phase` reads into a frame.
-void patterned_vga(unsigned phase = 0) {
-  vga_model_reset(0);
-  vga_model_set_mode(0x13);
-  for (unsigned p = 0; p < VGA_PLANES; ++p) {
-    for (long at = 0; at < VGA_PLANE_SIZE; ++at) vga.plane[p][at] = static_cast<uint8_t>(at * 7 + at / 251 + p * 61);
-  }
-  while (vga.status_reads < phase) vga_model_in(0x3DA);
-}
-
 // The mode as a monitor sees it, worked out from the registers; from the
 // BIOS's mode 13h (400 lines, 70 Hz) and from text mode.
 TEST(ModexScreen, EntersMode320x240At60Hz) {
