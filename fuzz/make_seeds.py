@@ -13,6 +13,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, 'corpus')
 VIEWER_CORPUS = os.path.join(HERE, 'viewer-corpus')
 SHEET_CORPUS = os.path.join(HERE, 'sheet-corpus')
+BANK_CORPUS = os.path.join(HERE, 'bank-corpus')
 ROOT = os.path.dirname(HERE)
 PALETTE = bytes(i % 256 for i in range(768))
 
@@ -73,6 +74,32 @@ def viewer_seeds():
     }
 
 
+def bank(cell_width, cell_height, across, frames):
+    """A bank of frames (kind, source, left, top, hotspot x, hotspot y, sprite),
+    the sprites after the table in the order of the frames that store them."""
+    table, sprites = b'', b''
+    at = 16 + 16 * len(frames)
+    for kind, source, left, top, hx, hy, sprite in frames:
+        offset = at + len(sprites) if sprite else 0
+        table += struct.pack('<BBHIHHhh', kind, 0, source, offset, left, top, hx, hy)
+        sprites += sprite
+    return b'KOBBVGAX' + struct.pack('<HHHH', cell_width, cell_height, across, len(frames)) + table + sprites
+
+
+def bank_seeds():
+    with open(os.path.join(ROOT, 'tests', 'data', 'slime.kob'), 'rb') as f:
+        slime = f.read()
+    height, width = struct.unpack('<HH', slime[8:12])
+    three = b'KOB1VGAX' + struct.pack('<HHI', 2, 3, 0) + b'\x02\x00\x05\x06\xff\x01\x01\x07\xff\x00\x02\xff'
+    return {
+        'tiny': bank(2, 2, 1, [(1, 0, 0, 0, 0, 0, TINY_KOB)]),
+        'shared': bank(6, 5, 2, [(1, 0, 1, 2, 2, 4, three), (3, 0, 2, 2, -1, 300, b''), (0, 0, 0, 0, 7, -7, b''),
+                                 (2, 0, 1, 2, 5, 5, b'')]),
+        'slime': bank(width + 2, height, 2, [(1, 0, 1, 0, 20, height - 1, slime), (3, 0, 1, 0, 0, 0, b''),
+                                             (1, 0, 0, 0, -32768, 32767, TINY_KOB), (0, 0, 0, 0, 0, 0, b'')]),
+    }
+
+
 def main():
     os.makedirs(CORPUS, exist_ok=True)
     for name, data in SEEDS.items():
@@ -87,6 +114,10 @@ def main():
     for name in sorted(os.listdir(png)):
         if name.endswith('.png'):
             shutil.copy(os.path.join(png, name), CORPUS)
+    os.makedirs(BANK_CORPUS, exist_ok=True)
+    for name, data in bank_seeds().items():
+        with open(os.path.join(BANK_CORPUS, name), 'wb') as f:
+            f.write(data)
     os.makedirs(VIEWER_CORPUS, exist_ok=True)
     for name, data in viewer_seeds().items():
         with open(os.path.join(VIEWER_CORPUS, name), 'wb') as f:

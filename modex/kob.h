@@ -66,6 +66,30 @@ typedef unsigned long kob_size;
 #define KOB_RUN_BASE 128    /* a run's control byte is this + n */
 #define KOB_END 255         /* ends every strip */
 
+/* The one walk of a strip's records for C code (the assembly keeps its own).
+ * A record is a pointer to its control byte; `control` is that byte, read
+ * once by the walker:
+ *
+ *   for (; (control = *record) != KOB_END; record = KOB_NEXT_RECORD(record, control)) {
+ *     row += KOB_RECORD_SKIP(record);
+ *     if (KOB_IS_RUN(control)) KOB_RUN_PIXELS(control) rows of the colour
+ *                              *KOB_RECORD_DATA(record);
+ *     else control rows of the colours from KOB_RECORD_DATA(record) on;
+ *     row += KOB_RECORD_PIXELS(control);
+ *   }
+ *
+ * On a checked strip these never read past its end byte; a checker takes
+ * the sizes from them before it trusts the bytes. */
+#define KOB_RECORD_SKIP(record) ((record)[1])
+#define KOB_RECORD_DATA(record) ((record) + 2) /* a literal's pixels, a run's colour */
+#define KOB_IS_RUN(control) ((control) >= KOB_RUN_BASE)
+#define KOB_RUN_PIXELS(control) ((control)-KOB_RUN_BASE)
+#define KOB_RUN_SIZE 3                            /* control, skip, colour */
+#define KOB_LITERAL_SIZE(control) (2 + (control)) /* control, skip, pixels */
+#define KOB_RECORD_PIXELS(control) (KOB_IS_RUN(control) ? KOB_RUN_PIXELS(control) : (control))
+#define KOB_RECORD_SIZE(control) (KOB_IS_RUN(control) ? KOB_RUN_SIZE : KOB_LITERAL_SIZE(control))
+#define KOB_NEXT_RECORD(record, control) ((record) + KOB_RECORD_SIZE(control))
+
 /* The longest strip within the rules: a one-pixel literal (3 bytes) for every
  * row, then the end byte. A strip checked from a window this long, or from
  * everything up to the end of the file, gets the same verdict as in a whole

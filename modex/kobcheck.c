@@ -52,7 +52,7 @@ int kob_check_strip(const unsigned char *strip, kob_size size, unsigned height, 
   fault->strip = column;
   fault->height = height;
   for (;;) {
-    unsigned control, skip, pixels, data_size;
+    unsigned control, skip, pixels;
     if (at >= size) return refuse(fault, KOB_SHORT_STRIP, at, NO_VALUE);
     control = strip[at];
     if (control == KOB_END) break;
@@ -61,14 +61,13 @@ int kob_check_strip(const unsigned char *strip, kob_size size, unsigned height, 
       return refuse(fault, KOB_SHORT_RUN, at, (kob_size)(control - KOB_RUN_BASE));
     }
     if (at + 1 >= size) return refuse(fault, KOB_SHORT_STRIP, size, NO_VALUE);
-    skip = strip[at + 1];
+    skip = KOB_RECORD_SKIP(strip + at);
     if (skip > KOB_MAX_SKIP) return refuse(fault, KOB_SKIP_255, at + 1, (kob_size)skip);
-    pixels = control >= KOB_RUN_BASE ? control - KOB_RUN_BASE : control;
+    pixels = KOB_RECORD_PIXELS(control);
     if (skip == 0 && pixels == 0) return refuse(fault, KOB_EMPTY_RECORD, at, NO_VALUE);
     if (row + skip + pixels > height) return refuse(fault, KOB_ROWS_MISMATCH, at, (kob_size)(row + skip + pixels));
-    data_size = control >= KOB_RUN_BASE ? 1 : pixels;
-    if (size - (at + 2) < data_size) return refuse(fault, KOB_SHORT_STRIP, size, NO_VALUE);
-    at += 2 + data_size;
+    if (size - at < KOB_RECORD_SIZE(control)) return refuse(fault, KOB_SHORT_STRIP, size, NO_VALUE);
+    at += KOB_RECORD_SIZE(control);
     row += skip + pixels;
   }
   if (row != height) return refuse(fault, KOB_ROWS_MISMATCH, at, (kob_size)row);

@@ -21,15 +21,10 @@
 /* Each row of a checked strip: its palette index, or TRANSPARENT. */
 static void decode(const unsigned char *record, unsigned height, unsigned *pixels) {
   unsigned row = 0, control, n;
-  while ((control = record[0]) != KOB_END) {
-    for (n = record[1]; n > 0; --n) pixels[row++] = TRANSPARENT;
-    if (control < KOB_RUN_BASE) {
-      for (n = 0; n < control; ++n) pixels[row++] = record[2 + n];
-      record += 2 + control;
-    } else {
-      for (n = control - KOB_RUN_BASE; n > 0; --n) pixels[row++] = record[2];
-      record += 3;
-    }
+  for (; (control = *record) != KOB_END; record = KOB_NEXT_RECORD(record, control)) {
+    const unsigned char *data = KOB_RECORD_DATA(record);
+    for (n = KOB_RECORD_SKIP(record); n > 0; --n) pixels[row++] = TRANSPARENT;
+    for (n = 0; n < KOB_RECORD_PIXELS(control); ++n) pixels[row++] = data[KOB_IS_RUN(control) ? 0 : n];
   }
   while (row < height) pixels[row++] = TRANSPARENT;
 }

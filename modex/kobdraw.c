@@ -73,19 +73,19 @@ static void draw_rows(const unsigned char *record, unsigned origin, unsigned pit
     unsigned control = record[0];
     unsigned first, end, at;
     if (control == KOB_END) return;
-    row += record[1];
+    row += KOB_RECORD_SKIP(record);
     if (row >= end_row) return;
     first = row > first_row ? row : first_row;
-    if (control < KOB_RUN_BASE) {
-      const unsigned char *pixel = record + 2 + (first - row);
+    if (!KOB_IS_RUN(control)) {
+      const unsigned char *pixel = KOB_RECORD_DATA(record) + (first - row);
       row += control;
-      record += 2 + control;
+      record += KOB_LITERAL_SIZE(control);
       end = row < end_row ? row : end_row;
       for (at = origin + first * pitch; first < end; ++first, at += pitch) KOB_STORE(at, *pixel++);
     } else {
-      unsigned colour = record[2];
-      row += control - KOB_RUN_BASE;
-      record += 3;
+      unsigned colour = *KOB_RECORD_DATA(record);
+      row += KOB_RUN_PIXELS(control);
+      record += KOB_RUN_SIZE;
       end = row < end_row ? row : end_row;
       for (at = origin + first * pitch; first < end; ++first, at += pitch) KOB_STORE(at, colour);
     }

@@ -34,11 +34,12 @@ bool bad(const kob_fault& fault) {
 void paint_strip(uint32_t column, const uint8_t* record) {
   uint8_t* pixel = src_kob + column;
   uint32_t row = 0;
-  for (; *record != KOB_END; record += record[0] >= KOB_RUN_BASE ? 3 : 2 + record[0]) {
-    const bool run = record[0] >= KOB_RUN_BASE;
-    const uint32_t n = run ? record[0] - KOB_RUN_BASE : record[0];
-    row += record[1];
-    for (uint32_t i = 0; i < n; ++i, ++row) pixel[static_cast<size_t>(row) * src_kob_width] = record[run ? 2 : 2 + i];
+  for (unsigned control; (control = *record) != KOB_END; record = KOB_NEXT_RECORD(record, control)) {
+    const uint8_t* data = KOB_RECORD_DATA(record);
+    const uint32_t n = KOB_RECORD_PIXELS(control);
+    row += KOB_RECORD_SKIP(record);
+    for (uint32_t i = 0; i < n; ++i, ++row)
+      pixel[static_cast<size_t>(row) * src_kob_width] = data[KOB_IS_RUN(control) ? 0 : i];
   }
 }
 

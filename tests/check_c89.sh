@@ -5,7 +5,7 @@
 set -e
 cc=$1
 dir=$2
-for source in kobcheck.c kobdraw.c kobcomp.c modex.c vgamodel.c; do
+for source in kobcheck.c kobbank.c kobdraw.c kobframe.c kobcomp.c modex.c vgamodel.c; do
   "$cc" -std=c89 -pedantic -Wall -Wextra -Werror -O2 -DKOB_HOST_MODEL -c "$dir/$source" -o /dev/null
 done
 # KOBVIEW's portable half, which the host fuzzes.

@@ -261,6 +261,32 @@ bool load_pcx(const Bytes& file) {
   return read_src_pcx(path.c_str());
 }
 
+static void put_le16(Bytes& out, unsigned value) {
+  out.push_back(static_cast<uint8_t>(value & 0xFF));
+  out.push_back(static_cast<uint8_t>(value >> 8 & 0xFF));
+}
+
+Bytes build_bank(uint16_t cell_width, uint16_t cell_height, uint16_t across, const std::vector<BankFrame>& frames) {
+  Bytes bank = bytes_of("KOBBVGAX");
+  for (unsigned field : {unsigned{cell_width}, unsigned{cell_height}, unsigned{across}, unsigned(frames.size())})
+    put_le16(bank, field);
+  size_t sprite_at = bank.size() + 16 * frames.size();
+  Bytes sprites;
+  for (const BankFrame& frame : frames) {
+    bank.push_back(frame.kind);
+    bank.push_back(0);
+    put_le16(bank, frame.source);
+    const size_t offset = frame.sprite.empty() ? 0 : sprite_at + sprites.size();
+    put_le16(bank, offset & 0xFFFF);
+    put_le16(bank, offset >> 16);
+    for (unsigned field : {unsigned{frame.left}, unsigned{frame.top}, unsigned(uint16_t(frame.hotspot_x)),
+                           unsigned(uint16_t(frame.hotspot_y))})
+      put_le16(bank, field);
+    sprites.insert(sprites.end(), frame.sprite.begin(), frame.sprite.end());
+  }
+  return join({bank, sprites});
+}
+
 void patterned_vga(unsigned phase) {
   vga_model_reset(0);
   vga_model_set_mode(0x13);

@@ -82,6 +82,20 @@ constexpr bool png_decoder_built = PNG_DECODER;
 // The expected usage text, byte for byte.
 extern const char* const usage_text;
 
+// One frame of a bank a test writes by hand: its entry's fields and, for a
+// frame that stores one, its sprite (a whole KOB file).
+struct BankFrame {
+  uint8_t kind = 0;  // empty, stored, same, mirrored: 0 to 3
+  uint16_t source = 0;
+  uint16_t left = 0, top = 0;
+  int16_t hotspot_x = 0, hotspot_y = 0;
+  Bytes sprite;
+};
+
+// The bank file of the frames, the sprites' offsets filled in as the layout
+// puts them, after the table in the order of the frames that store them.
+Bytes build_bank(uint16_t cell_width, uint16_t cell_height, uint16_t across, const std::vector<BankFrame>& frames);
+
 // The VGA model with every plane byte its own function of plane and offset,
 // in mode 13h as the BIOS leaves it, the retrace `phase` reads into a frame.
 void patterned_vga(unsigned phase = 0);
