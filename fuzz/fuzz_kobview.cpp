@@ -4,7 +4,8 @@
 // file of its first letter; any other path does not exist). Every tail runs
 // three times: with a large arena, with every sprite streamed strip by strip,
 // and with the smallest arena. All three give the same verdict and console
-// line and paint the same page; a refusal is one line, a success none.
+// line and paint the same page, but for a bank the smallest arena cannot
+// hold; a refusal is one line, a success none.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -118,7 +119,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   memcpy(page.data(), vga.plane, page.size());
   std::string said = console;
   for (unsigned words : {large_arena, VIEW_MIN_ARENA_WORDS}) {
-    if (view(tail, words, words == large_arena ? 0 : 0x7FFF) != failed || console != said) abort();
+    int verdict = view(tail, words, words == large_arena ? 0 : 0x7FFF);
+    // A bank is read whole, and the smallest arena holds none.
+    if (verdict && words != large_arena && console.find("' does not fit in memory\r\n") != std::string::npos) continue;
+    if (verdict != failed || console != said) abort();
     if (memcmp(page.data(), vga.plane, page.size()) != 0) abort();
   }
   return 0;

@@ -71,6 +71,9 @@ def viewer_seeds():
         'short-switch': b'A / /P /D: /B:\n' + files,
         'eight': b'A@1,1 B@2,2 A@-9,-9 B@-1,-1 A@300,200 B A@5,100 B@6,6\n' + files,
         'compiled-mirrored': b'/C /R:2 A@10,10 A@-3,7,H B@318,238,h A@100,100 /r:1000 /c\n' + files,
+        'banks': b'/C D[0]@10,10 D[1] A@5,5 D[2]@-3,7,H D[3]@100,100 D[1]@319,0,h E[0]\n' + files + b'|KOB|' +
+                 bank_seeds()['slime'] + b'|KOB|' + bank_seeds()['shared'],
+        'bad-frames': b'D[4] D[x]@1,1 D[0 D] [1] D[-1] D[8192]\n' + files + b'|KOB|' + bank_seeds()['slime'],
     }
 
 

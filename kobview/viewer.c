@@ -87,6 +87,23 @@ static int check_name(const char *path) {
   return 0;
 }
 
+/* A bank's frame: the name from `arg` to `end` is "bank[n]", n from 0 to
+ * 8191, and loses its "[n]"; a bracket anywhere else in it is refused. */
+static int parse_frame(char *arg, const char *end, struct view_sprite *sprite) {
+  unsigned length = (unsigned)(end - arg);
+  char *open = (char *)memchr(arg, '[', length);
+  const char *close = NULL;
+  int number = 0;
+  sprite->frame = VIEW_NO_FRAME;
+  if (open == NULL && memchr(arg, ']', length) == NULL) return 0;
+  if (open != NULL && open != arg && open[1] != '-') close = parse_number(open + 1, &number);
+  if (close == NULL || close + 1 != end || *close != ']' || number >= KOB_BANK_MAX_SHEET)
+    return say_about("Bad frame '%s'", arg);
+  sprite->frame = number;
+  *open = '\0';
+  return 0;
+}
+
 /* "name@x,y" or "name"; the text after the last '@' is the position. A ','
  * without an '@' is a flag given without a position. */
 static int parse_sprite(char *arg) {
@@ -99,9 +116,9 @@ static int parse_sprite(char *arg) {
   sprite->mirrored = 0;
   sprite->code = NULL;
   if (at == NULL && strchr(arg, ',') != NULL) return say_about("Bad position '%s'", arg);
-  if (at == NULL) return check_name(arg);
-  if (at == arg || !parse_position(at + 1, sprite)) return say_about("Bad position '%s'", arg);
-  *at = '\0';
+  if (at != NULL && (at == arg || !parse_position(at + 1, sprite))) return say_about("Bad position '%s'", arg);
+  if (parse_frame(arg, at != NULL ? at : arg + strlen(arg), sprite)) return 1;
+  if (at != NULL) *at = '\0';
   return check_name(arg);
 }
 
@@ -231,6 +248,86 @@ static int check_sprite(int file, struct view_sprite *sprite, struct kob_scan *s
   return read_whole(file, sprite, (unsigned char *)(arena + table_words), arena, scan->width, fault);
 }
 
+static int bad_bank(const struct view_sprite *sprite, const struct kob_bank_fault *fault) {
+  char problem[KOB_BANK_PROBLEM_SIZE];
+  char line[KOB_BANK_PROBLEM_SIZE + 32];
+  kob_bank_problem(fault, problem);
+  sprintf(line, "': %s (byte %lu)", problem, fault->offset);
+  view_print("Bad bank file '", 15);
+  view_print(sprite->path, (unsigned)strlen(sprite->path));
+  return say(line);
+}
+
+static int missing_frame(const struct view_sprite *sprite, unsigned frames) {
+  char line[48];
+  sprintf(line, "Frame '%u' is not in bank file '", (unsigned)sprite->frame);
+  view_print(line, (unsigned)strlen(line));
+  view_print(sprite->path, (unsigned)strlen(sprite->path));
+  sprintf(line, "': give a number from 0 to %u", frames - 1);
+  return say(line);
+}
+
+/* An int as near to `value` as an int goes: a frame placed beyond that is
+ * off every screen either way. */
+static int nearest_int(long value) {
+  if (value < -32767L) return -32767;
+  if (value > 32767L) return 32767;
+  return (int)value;
+}
+
+/* Makes the sprite the frame's, placed by its hotspot at the sprite's
+ * position or, centred, in its cell centred as a sprite of the cell's size
+ * is. An empty frame is left to the streaming draw, which draws nothing for
+ * a width of 0. */
+static void place_frame(struct view_sprite *sprite, const struct kob_bank *bank, const struct kob_frame *frame) {
+  long left, top;
+  sprite->sprite = frame->sprite;
+  sprite->in_memory = frame->sprite.width != 0;
+  if (sprite->centred) {
+    sprite->x = centre((unsigned)KOB_SCREEN_WIDTH, bank->cell_width) + frame->left;
+    sprite->y = centre((unsigned)KOB_SCREEN_HEIGHT, bank->cell_height) + frame->top;
+    sprite->mirrored = frame->mirrored;
+    return;
+  }
+  sprite->mirrored = kob_frame_place(frame, sprite->x, sprite->y, sprite->mirrored, &left, &top);
+  sprite->x = nearest_int(left);
+  sprite->y = nearest_int(top);
+}
+
+/* Reads the bank open as `file` whole into `arena`, when it fits in
+ * `spare` words beside the widest frame's strip table, checks it and takes
+ * the sprite's frame from it. Sets `*used` to the words it took; returns 0,
+ * 1 after its line, -1 when the file cannot be read. */
+static int load_bank(int file, struct view_sprite *sprite, kob_size *arena, unsigned spare, unsigned *used) {
+  struct kob_bank bank;
+  struct kob_bank_fault fault;
+  struct kob_frame frame;
+  unsigned char *data = (unsigned char *)arena;
+  unsigned data_words;
+  if (sprite->length > VIEW_LARGEST_BANK) return say_about("Bank file '%s' does not fit in memory", sprite->path);
+  data_words = words_for(sprite->length);
+  if (data_words + VIEW_TABLE_WORDS > spare) return say_about("Bank file '%s' does not fit in memory", sprite->path);
+  if (view_read(file, (kob_size)0, data, (unsigned)sprite->length) != (int)sprite->length) return -1;
+  if (kob_bank_open(&bank, data, sprite->length, &fault) != KOB_BANK_OK) return bad_bank(sprite, &fault);
+  if ((unsigned)sprite->frame >= bank.frames) return missing_frame(sprite, bank.frames);
+  kob_bank_frame(&bank, (unsigned)sprite->frame, &frame, arena + data_words, (unsigned)VIEW_TABLE_WORDS);
+  *used = data_words + kob_bank_strips(&bank, (unsigned)sprite->frame);
+  place_frame(sprite, &bank, &frame);
+  return 0;
+}
+
+/* Loads one frame of a bank; see load_sprite. */
+static int load_frame(struct view_sprite *sprite, kob_size *arena, unsigned room, unsigned keep, unsigned *used) {
+  int failed = -1;
+  int file = view_open(sprite->path);
+  if (file < 0) return say_about("Cannot open bank file '%s'", sprite->path);
+  sprite->length = (kob_size)view_length(file);
+  if (sprite->length != (kob_size)-1L) failed = load_bank(file, sprite, arena, room - keep, used);
+  view_close(file);
+  if (failed < 0) return say_about("Cannot read bank file '%s'", sprite->path);
+  return failed;
+}
+
 /* Loads one sprite into the `room` words at `arena`, keeping `keep` of them
  * for the tables of the sprites still to come; sets `*used` to the words it
  * took. Its own table always fits: the arena holds VIEW_TABLE_WORDS for
@@ -279,7 +376,9 @@ int load_sprites(kob_size *arena, unsigned words) {
   for (i = 0; i < sprite_count; ++i) {
     unsigned keep = (sprite_count - 1 - i) * VIEW_TABLE_WORDS;
     unsigned took = 0;
-    if (load_sprite(&sprites[i], arena + used, words - used, keep, &took)) return 1;
+    int failed = sprites[i].frame == VIEW_NO_FRAME ? load_sprite(&sprites[i], arena + used, words - used, keep, &took)
+                                                   : load_frame(&sprites[i], arena + used, words - used, keep, &took);
+    if (failed) return 1;
     used += took;
   }
   place_chunk(arena + used, words - used);
@@ -322,7 +421,9 @@ static int stream_sprite(struct kob_target *target, const struct view_sprite *sp
   long first = (long)sprite->x, end = (long)sprite->x + (long)shape->width, screen_x;
   unsigned plane, at, column, count;
   int ok = 1;
-  int file = view_open(sprite->path);
+  int file;
+  if (shape->width == 0) return 1;
+  file = view_open(sprite->path);
   if (file < 0) return 0;
   if (first < (long)target->left) first = target->left;
   if (first < 0) first = 0;

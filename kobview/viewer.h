@@ -15,6 +15,7 @@
 #define VIEWER_H
 
 #include "kob.h"
+#include "kobbank.h"
 #include "modex.h"
 
 #ifdef __cplusplus
@@ -23,12 +24,15 @@ extern "C" {
 
 #define VIEW_MAX_SPRITES 8
 #define VIEW_MAX_REPEATS 1000                /* /R:n, draws of the whole list */
+#define VIEW_NO_FRAME (-1)                   /* a sprite file, not a bank's frame */
+#define VIEW_LARGEST_BANK 0x7FFF             /* a bank is read whole, in one read */
 #define VIEW_TABLE_WORDS (KOB_MAX_WIDTH + 1) /* the strip table of the widest sprite */
 /* The smallest arena that holds every sprite's strip table, in kob_size words. */
 #define VIEW_MIN_ARENA_WORDS ((unsigned)VIEW_MAX_SPRITES * VIEW_TABLE_WORDS)
 
 struct view_sprite {
   const char *path;
+  int frame;   /* BANK[n]: the bank's frame n, else VIEW_NO_FRAME */
   int centred; /* no position given: the screen's centre */
   int x, y;
   int mirrored;              /* ",H" after the position: drawn facing the other way */
@@ -53,14 +57,18 @@ extern kob_size largest_in_memory;
 /* Each stage returns 0, or 1 (the errorlevel) after its one console line. */
 
 /* Reads the switches and sprites of argv; the sprite arguments lose their
- * "@x,y". */
+ * "@x,y", and a bank's frame its "[n]". */
 int parse_arguments(int argc, char **argv);
 
 int load_palette(void);
 
 /* Opens and checks every sprite file, in order, within an arena of `words`
  * kob_size words (at least VIEW_MIN_ARENA_WORDS), and places centred ones.
- * What the sprites leave of the arena holds the chunks of streamed ones. */
+ * A bank is read whole (at most VIEW_LARGEST_BANK bytes) beside the tables
+ * the sprites after it may need, checked with kob_bank_open, and its frame
+ * drawn from there as a sprite placed by its hotspot; a bank that does not
+ * fit is refused. What the sprites leave of the arena holds the chunks of
+ * streamed ones. */
 int load_sprites(kob_size *arena, unsigned words);
 
 /* With /C: compiles every sprite held in memory and drawn unmirrored, in

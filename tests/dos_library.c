@@ -3,6 +3,7 @@
  * leaves out every module nothing refers to, so main refers to each function
  * they call; it never runs. */
 #include "kob.h"
+#include "kobbank.h"
 #include "kobcomp.h"
 
 int main(int argc, char **argv) {
@@ -14,5 +15,8 @@ int main(int argc, char **argv) {
   kob_compiled_size(0);
   kob_compile(0, 0, 0);
   kob_draw_compiled(0, 0, 0, 0, 0);
+#ifdef KOB_ASM_DRAWER
+  kob_draw_frame_compiled(0, 0, 0, 0, 0);
+#endif
   return 0;
 }

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """dosbox_kobview.py draws|refuses <pcx2kob> <kob2pcx> <KOBVIEW.COM> <work dir>: one DOSBox start, many runs.
 
-draws: each dump of sprites pcx2kob compiled from seeded random images and the example is the picture painted
-from the source pixels (opaque pixels of the first 255 rows, clipped, later ones on top), then the palette >> 2.
+draws: each dump of sprites pcx2kob compiled from seeded random images and the example, and of a bank's frames,
+is the picture painted from the source pixels (opaque pixels of the first 255 rows, clipped, later ones on top;
+a frame's cell by its hotspot), then the palette >> 2.
 refuses: bad input gives errorlevel 1, kob2pcx's line for the same sprite, no dump. All end in text mode."""
 import os
 import random
 import shutil
+import struct
 import subprocess
 import sys
 from pathlib import Path
@@ -23,7 +25,7 @@ FILES = {
     'VMODE.COM': bytes([0xB4, 0x0F, 0xCD, 0x10, 0xB4, 0x4C, 0xCD, 0x21]),
     # mov ah,5; mov cx,1C0Dh; int 16h; mov ax,4C00h; int 21h: Enter into the keyboard buffer, for a run without /D.
     'KEY.COM': bytes([0xB4, 0x05, 0xB9, 0x0D, 0x1C, 0xCD, 0x16, 0xB8, 0x00, 0x4C, 0xCD, 0x21])}
-images, runs = {}, []  # sprite name -> pixel rows; command tails
+images, runs = {}, []  # sprite or BANK[n] -> pixel rows and the hotspot; command tails
 
 
 def read(name):
@@ -39,7 +41,40 @@ def compile_kob(name, pcx, *options):
     while len(out) < stride * (ymax - ymin + 1):
         count, at = (data[at] - 0xC0, at + 1) if data[at] >= 0xC0 else (1, at)
         out, at = out + data[at:at + 1] * count, at + 1
-    images[name] = [out[y * stride:y * stride + xmax - xmin + 1] for y in range(ymax - ymin + 1)]
+    images[name] = [out[y * stride:y * stride + xmax - xmin + 1] for y in range(ymax - ymin + 1)], None
+
+
+def compile_bank(name, cells, hotspots, across):
+    """A bank of the cells (pixel rows) as the layout puts it, each frame's sprite compiled by pcx2kob from its
+    cell trimmed to its opaque pixels (widened to 2 x 2 into the cell); a cell that is an earlier one, or its
+    mirror image, shares that one's sprite."""
+    height, width = len(cells[0]), len(cells[0][0])
+    table, sprites, stored = b'', b'', {}  # stored: cell rows -> frame, left, sprite width
+    at = 16 + 16 * len(cells)
+    for n, (rows, (hx, hy)) in enumerate(zip(cells, hotspots)):
+        images[f'{name}[{n}]'] = rows, (hx, hy)
+        key, mirror = tuple(map(bytes, rows)), tuple(bytes(reversed(row)) for row in rows)
+        opaque = [(c, r) for r in range(height) for c in range(width) if rows[r][c]]
+        if not opaque:
+            table += struct.pack('<BBHIHHhh', 0, 0, 0, 0, 0, 0, hx, hy)
+            continue
+        if key in stored or mirror in stored:
+            source, left, top, used = stored[key] if key in stored else stored[mirror]
+            left = left if key in stored else width - left - used
+            table += struct.pack('<BBHIHHhh', 2 if key in stored else 3, 0, source, 0, left, top, hx, hy)
+            continue
+        left, right = min(c for c, _ in opaque), max(c for c, _ in opaque) + 1
+        top, bottom = min(r for _, r in opaque), max(r for _, r in opaque) + 1
+        left, top = min(left, width - 2), min(top, height - 2)
+        right, bottom = max(right, left + 2), max(bottom, top + 2)
+        (work / 'CELL.PCX').write_bytes(pcx_file([p for row in rows[top:bottom] for p in row[left:right]],
+                                                 right - left, bottom - top, bytes(768)))
+        subprocess.run([pcx2kob, '-i', work / 'CELL.PCX', '-o', work / 'CELL.KOB'], check=True)
+        stored[key] = n, left, top, right - left
+        table += struct.pack('<BBHIHHhh', 1, 0, 0, at + len(sprites), left, top, hx, hy)
+        sprites += read('CELL.KOB')
+    header = b'KOBBVGAX' + struct.pack('<HHHH', width, height, across, len(cells))
+    (work / name).write_bytes(header + table + sprites)
 
 
 def start_dosbox():
@@ -63,19 +98,23 @@ def start_dosbox():
 
 def painted(tail):
     """The page a run's sprites paint on its /B background, and its /P palette. /C and /R:n change nothing;
-    sprite@x,y,H is drawn mirrored, its column c at x + width - 1 - c."""
+    sprite@x,y,H is drawn mirrored, its column c at x + width - 1 - c. A bank's frame, BANK[n]@x,y, puts its
+    cell's column c at x - hx + c and its row r at y - hy + r; mirrored, column c at x + hx - c; centred, its cell
+    as a sprite of the cell's size."""
     switches = dict(word[1:].partition(':')[::2] for word in tail.split() if word[0] == '/')
     screen = bytearray([int(switches.get('B', 0))]) * PAGE
     for name, _, at in (word.partition('@') for word in tail.split() if word[0] != '/'):
-        rows = images[name][:255]
+        rows, hotspot = images[name]
+        rows = rows[:255]
         width, height = len(rows[0]), len(rows)
         x, y, *flag = at.split(',') if at else (int((W - width) / 2), int((H - height) / 2))  # toward zero
         x, y, mirrored = int(x), int(y), bool(flag)
-        for r in range(max(0, -y), min(height, H - y)):
+        hx, hy = hotspot if hotspot and at else (width - 1 if mirrored else 0, 0)
+        for r in range(height):
             for c in range(width):
-                sx = x + (width - 1 - c if mirrored else c)
-                if 0 <= sx < W:
-                    screen[(y + r) * W + sx] = rows[r][c] or screen[(y + r) * W + sx]
+                sx, sy = x + hx - c if mirrored else x - hx + c, y - hy + r
+                if 0 <= sx < W and 0 <= sy < H:
+                    screen[sy * W + sx] = rows[r][c] or screen[sy * W + sx]
     return bytes(screen), switches.get('P')
 
 
@@ -110,6 +149,20 @@ def check_draws():
     plans += ['/B:250 /R:3 A.KOB@100,50,H A.KOB@141,51,h B.KOB@-10,100,H B.KOB@290,100,H C.KOB@-100,-7,H E.KOB@-5,-5,H',
               '/B:250 /C /R:1000 A.KOB@100,50 A.KOB@102,52,H B.KOB@3,203 B.KOB@200,30 F.KOB@7,7 D.KOB@-1,-1',
               '/B:250 /C B.KOB@101,17 B.KOB@101,61,H G.KOB@-2,-2,H C.KOB@-95,-7,H']
+    # A bank of 30 x 20 cells: a blob, its mirror image, itself again, nothing, one column at the right edge (its
+    # sprite widened left), the whole cell; hotspots inside and outside the cells.
+    blob = [[0] * 30 for _ in range(20)]
+    for r in range(3, 17):
+        for c in range(4, 26):
+            blob[r][c] = rng.choice([0, rng.randrange(1, 200), rng.randrange(1, 200)])
+    edge = [[0] * 29 + [r * 9 + 1 if 4 < r < 15 else 0] for r in range(20)]
+    whole = [[rng.randrange(1, 200) for _ in range(30)] for _ in range(20)]
+    compile_bank('K.KBK', [blob, [row[::-1] for row in blob], blob, [[0] * 30] * 20, edge, whole],
+                 [(15, 19), (15, 19), (0, 0), (3, 3), (29, 0), (-20, 40)], 3)
+    plans += ['/P:R.PAL /B:250 K.KBK[0]@100,50 K.KBK[1]@150,50 K.KBK[2]@200,50,H K.KBK[3]@5,5 K.KBK[4]@60,120 K.KBK[5]',
+              '/B:250 K.KBK[0]@10,14 K.KBK[1]@300,225,H K.KBK[5]@-25,100 K.KBK[4]@318,10 K.KBK[0]@160,2,H A.KOB@1,1',
+              '/B:250 /C K.KBK[0]@100,100 K.KBK[0]@2,100 K.KBK[1]@200,100,H K.KBK[2]@50,50 K.KBK[5]@250,230 K.KBK[1]',
+              '/B:250 /C K.KBK[0]@40,40 K.KBK[1]@80,40 K.KBK[4]@0,239,H K.KBK[5]@310,-41 K.KBK[2]@-14,200']
     runs.extend(f'/D:D{n}.BIN {plan}' for n, plan in enumerate(plans))
     # An earlier dump is replaced, by the name of the second drive too; the viewer's own spare names are dumps'.
     runs.extend([f'/D:D:\\D{len(plans)}.BIN A.KOB@-5,0', '/D:KOBV0000.TMP A.KOB@-3,0', '/D:KOBV0001.TMP F.KOB'])
@@ -163,7 +216,23 @@ def check_refuses():
             ('/D:*.KOB S.KOB', '*.KOB'), ('/D:S?.BIN S.KOB', 'S?.BIN'), ('S+.KOB', 'S+.KOB'),
             ('/P:Q[1].PAL S.KOB', 'Q[1].PAL'), ('S;1.KOB@1,1', 'S;1.KOB'), ('/D:C:X:Y.BIN S.KOB', 'C:X:Y.BIN'))),
         *((f'S.KOB{flag}', f"Bad position 'S.KOB{flag}'") for flag in (',H', ',h', ',')),
+        # Banks: a frame past the last, bad brackets, a broken bank, one too large to hold, and the dump's rules.
+        ('S.KOB K.KBK[1]@5,5 K.KBK[2]', "Frame '2' is not in bank file 'K.KBK': give a number from 0 to 1"),
+        *((f'K.KBK{frame}', f"Bad frame 'K.KBK{frame}'") for frame in (
+            '[x]', '[1', '1]', '[]', '[-1]', '[8192]', '[1]x', '[1][2]', '[1@1,1')),
+        ('[1]@1,1', "Bad frame '[1]@1,1'"),
+        ('NONE.KBK[0]@1,1', "Cannot open bank file 'NONE.KBK'"),
+        ('S.KOB@1,1 SELF.KBK[0]@-3,4', "Bad bank file 'SELF.KBK': frame 1 refers to itself (byte 34)"),
+        ('BIG.KBK[0]', "Bank file 'BIG.KBK' does not fit in memory"),
+        ('/D:K.KBK K.KBK[0]', "Dump file 'K.KBK' is also an input"),
     ]
+    # Two frames: a 2 x 2 sprite and its mirror image, which the second breaks.
+    tiny = b'KOB1VGAX' + struct.pack('<HHI', 2, 2, 0) + b'\x02\x00\x05\x06\xff\x01\x01\x07\xff'
+    frames = [struct.pack('<BBHIHHhh', 1, 0, 0, 48, 0, 0, 0, 0), struct.pack('<BBHIHHhh', 3, 0, 1, 0, 0, 0, 0, 0)]
+    (work / 'SELF.KBK').write_bytes(b'KOBBVGAX' + struct.pack('<HHHH', 2, 2, 2, 2) + b''.join(frames) + tiny)
+    (work / 'K.KBK').write_bytes(b'KOBBVGAX' + struct.pack('<HHHH', 2, 2, 2, 2) + frames[0] +
+                                 struct.pack('<BBHIHHhh', 3, 0, 0, 0, 0, 0, 0, 0) + tiny)
+    (work / 'BIG.KBK').write_bytes(b'KOBBVGAX' + bytes(40000))
     broken = {'MAGIC.KOB': b'k' + good[1:], 'SHORT.KOB': good[:len(good) // 2], 'TAIL.KOB': good + b'\0\0\0',
               'OVER.KOB': good[:17] + bytes([good[17] + 1]) + good[18:]}  # strip 0 skips a row too many
     for name, data in broken.items():

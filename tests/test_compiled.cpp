@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "cpu16.h"
+#include "modex/kobbank.h"
 #include "modex/kobcomp.h"
 #include "modex/vgamodel.h"
 #include "support.h"
@@ -229,6 +230,58 @@ TEST(Compiled, DrawsWhatTheStripsDraw) {
       if (compiled) {
         EXPECT_LT(fast.counts.instructions, visible + 200);
       }
+    }
+  }
+}
+
+// A bank's frame, 37 x 23 in a 44 x 30 cell with its hotspot at its feet,
+// and its mirror image, drawn by kob_draw_frame_compiled in the library with
+// the assembly drawers: the picture kob_draw_frame paints on the host, through
+// the code where the frame's sprite is wholly on screen and drawn plain, and
+// elsewhere, and for the mirrored frame, through the strips, with code that
+// would stop the run if it were entered.
+TEST(Compiled, DrawsBankFramesByTheirHotspots) {
+  const Bytes sprite = kob_of(random_runs(37, 23, 7), 37, 23);
+  const Bytes file = build_bank(44, 30, 2, {{1, 0, 3, 2, 20, 29, sprite}, {3, 0, 4, 2, 20, 29, {}}});
+  kob_bank bank;
+  kob_bank_fault fault;
+  ASSERT_EQ(kob_bank_open(&bank, file.data(), file.size(), &fault), KOB_BANK_OK);
+  const kob_target screen = {0, 80, 0, 0, 320, 240, 0}, window = {0, 80, 17, 9, 250, 201, 0};
+  // (frame, x, y, target, compiled): the sprite's top-left corner is at
+  // (x - 17, y - 27) for frame 0.
+  const std::vector<std::tuple<unsigned, int, int, kob_target, bool>> rows = {
+      {0, 117, 77, screen, true},  {0, 118, 77, screen, true},   {0, 119, 77, screen, true},
+      {0, 120, 77, screen, true},  {0, 17, 27, screen, true},    {0, 16, 27, screen, false},
+      {0, 300, 239, screen, true}, {0, 301, 100, screen, false}, {0, 100, 245, screen, false},
+      {0, 34, 36, window, true},   {0, 34, 35, window, false},   {1, 117, 77, screen, false},
+      {1, -5, 100, screen, false},
+  };
+  DosLibrary assembly(DRAWER_COM);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const auto& [n, x, y, target, compiled] = rows[i];
+    SCOPED_TRACE("row " + std::to_string(i));
+    std::vector<kob_size> strips(kob_bank_strips(&bank, n));
+    kob_frame frame;
+    ASSERT_EQ(kob_bank_frame(&bank, n, &frame, strips.data(), strips.size()), KOB_OK);
+    Bytes code(kob_compiled_size(&frame.sprite));
+    ASSERT_TRUE(kob_compile(&frame.sprite, code.data(), code.size()));
+    if (!compiled) std::fill(code.begin() + KOB_COMPILED_HEADER_SIZE, code.end(), 0xCC);
+    kob_target host = target;
+    vga_model_reset(255);
+    kob_draw_frame(&host, &frame, x, y);
+    const Bytes painted(&vga.plane[0][0], &vga.plane[0][0] + sizeof vga.plane);
+    const unsigned long visible = vga.stores;
+    // The frame's descriptor in bcc's layout: the sprite's, then five ints.
+    const uint16_t code_at = cpu16_place_sprite(assembly.cpu, frame.sprite, sprite.size(), data_at, sprite_at);
+    const int fields[] = {frame.mirrored, frame.left, frame.top, frame.hotspot_x, frame.hotspot_y};
+    for (int f = 0; f < 5; ++f) assembly.cpu.poke16(sprite_at + 8 + 2 * f, static_cast<uint16_t>(fields[f]));
+    assembly.cpu.poke(code_at, code);
+    Drawn drawn = draw(assembly, "_kob_draw_frame_compiled", target,
+                       {target_at, sprite_at, code_at, static_cast<uint16_t>(x), static_cast<uint16_t>(y)});
+    EXPECT_TRUE(drawn.planes == painted);
+    EXPECT_EQ(drawn.overwrites, 0ul);
+    if (compiled) {
+      EXPECT_LT(drawn.counts.instructions, visible + 250);
     }
   }
 }
