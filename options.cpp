@@ -8,9 +8,9 @@
 uint8_t transparent_color;
 bool transparent_color_given;
 
-static const char** path_setting(const char* name, const PathOption* options, size_t option_count) {
+static const PathOption* find_option(const char* name, const PathOption* options, size_t option_count) {
   for (size_t i = 0; i < option_count; ++i) {
-    if (strcmp(name, options[i].name) == 0) return options[i].path;
+    if (strcmp(name, options[i].name) == 0) return &options[i];
   }
   return nullptr;
 }
@@ -33,9 +33,13 @@ bool parse_options(int argc, char** argv, const PathOption* options, size_t opti
       transparent_color_given = true;
       continue;
     }
-    const char** path = path_setting(name, options, option_count);
-    if (!path) return fail("Unknown switch '%s'. Use --help\n", name);
-    *path = has_value ? argv[++i] : nullptr;
+    const PathOption* option = find_option(name, options, option_count);
+    if (!option) return fail("Unknown switch '%s'. Use --help\n", name);
+    if (option->flag) {
+      *option->path = option->name;
+      continue;
+    }
+    *option->path = has_value ? argv[++i] : nullptr;
   }
   for (size_t i = 0; i < option_count; ++i) {
     if (options[i].required && !*options[i].path) {

@@ -15,11 +15,12 @@ extern uint8_t transparent_color;
 extern bool transparent_color_given;
 
 // A path option: its name, the setting its value fills, and whether the run
-// needs it.
+// needs it. A flag takes no value: given, its setting is its own name.
 struct PathOption {
   const char* name;
   const char** path;
   bool required;
+  bool flag = false;
 };
 
 // Fills the settings from the arguments; false when the run must end now with

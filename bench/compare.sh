@@ -4,7 +4,8 @@
 # it back out (the floor of any tool that reads and writes a file) and, where
 # it is installed, netpbm's pcxtoppm or pngtopam, which only decode. The PNG
 # rows are the same images saved as indexed PNGs; the sheet rows compile a
-# sheet of 16 cells with -grid against sixteen runs on its cells cut out.
+# sheet of 16 cells with -grid against sixteen runs on its cells cut out, and
+# the bank rows a sheet of 1,024 cells with -bank against -grid's loose cells.
 # Prints one table with the ratios, the peak resident memory of each run and
 # the targets.
 #
@@ -85,6 +86,17 @@ for format in pcx png; do
   rss=$(( $(peak_kib "$build/pcx2kob" -i "$sheet" -o "$out/cell%02d.kob" -grid 64x64) - $(peak_kib "$build/readwrite" "$sheet" "$out/copy") ))
   row "cells16.$format" "$tool" "$bare" "$singles" $(( 256 * 256 )) "$rss" 0.5 "$singles"
 done
-echo "peer: netpbm's pcxtoppm or pngtopam; for cells16, sixteen pcx2kob runs on the cells cut out."
+# The sheet of 1,024 cells as one bank, against the same sheet cut into
+# 1,024 loose sprites with -grid; the peer column holds the loose run.
+for format in pcx png; do
+  sheet=$images/cells1024-1024x1024.$format
+  tool=$(instructions "$build/pcx2kob" -i "$sheet" -bank "$out/cells.bnk" -p "$out/palette.pal" -grid 32x32)
+  bare=$(instructions "$build/readwrite" "$sheet" "$out/copy")
+  loose=$(instructions "$build/pcx2kob" -i "$sheet" -o "$out/cell%04d.kob" -p "$out/palette.pal" -grid 32x32)
+  rss=$(( $(peak_kib "$build/pcx2kob" -i "$sheet" -bank "$out/cells.bnk" -grid 32x32) - $(peak_kib "$build/readwrite" "$sheet" "$out/copy") ))
+  row "bank1024.$format" "$tool" "$bare" "$loose" $(( 1024 * 1024 )) "$rss" 0.5 "$loose"
+done
+echo "peer: netpbm's pcxtoppm or pngtopam; for cells16, sixteen pcx2kob runs on the cells cut out;"
+echo "for bank1024, the same sheet's 1,024 cells written as loose sprites with -grid."
 echo "ins/px: pcx2kob's instructions beyond the bare program's, per pixel (linear if the two sheets agree)."
 echo "rss+KiB: pcx2kob's peak resident memory above the bare program's."

@@ -8,6 +8,8 @@
   sprite-32x32.pcx    one small shaded sprite
   cells16-256x256.*   a sheet of 16 cells of 64 x 64, and each cell on its
                       own as cell16-00 .. cell16-15
+  cells1024-1024x1024 a sheet of 1,024 cells of 32 x 32, for -bank against
+                      -grid's loose cells
   blob-32x32, blob-48x40, blob-64x64
                       one shaded blob each, about 60 %, 70 % and 50 % opaque
   balls-240x120       a sheet of small shaded balls
@@ -138,6 +140,7 @@ def main():
         'flat-511x256': (flat(511, 256), 511, 256),
         'sprite-32x32': (sprite, 32, 32),
         'cells16-256x256': (sheet(256, 256, 64), 256, 256),
+        'cells1024-1024x1024': (sheet(1024, 1024, 32), 1024, 1024),
         'blob-32x32': (blob(32, 32, 0.6, 3), 32, 32),
         'blob-48x40': (blob(48, 40, 0.7, 5), 48, 40),
         'blob-64x64': (blob(64, 64, 0.5, 8), 64, 64),

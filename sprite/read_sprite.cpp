@@ -30,16 +30,14 @@ bool bad(const kob_fault& fault) {
   return fail("Bad sprite file '%s': %s (byte %lu)\n", sprite_path, problem, fault.offset);
 }
 
-// Paints one checked strip into its column of src_kob.
-void paint_strip(uint32_t column, const uint8_t* record) {
-  uint8_t* pixel = src_kob + column;
+// Paints one checked strip down from `pixel`, rows `pitch` bytes apart.
+void paint_strip(uint8_t* pixel, size_t pitch, const uint8_t* record) {
   uint32_t row = 0;
   for (unsigned control; (control = *record) != KOB_END; record = KOB_NEXT_RECORD(record, control)) {
     const uint8_t* data = KOB_RECORD_DATA(record);
     const uint32_t n = KOB_RECORD_PIXELS(control);
     row += KOB_RECORD_SKIP(record);
-    for (uint32_t i = 0; i < n; ++i, ++row)
-      pixel[static_cast<size_t>(row) * src_kob_width] = data[KOB_IS_RUN(control) ? 0 : i];
+    for (uint32_t i = 0; i < n; ++i, ++row) pixel[row * pitch] = data[KOB_IS_RUN(control) ? 0 : i];
   }
 }
 
@@ -54,11 +52,18 @@ bool paint_sprite(const uint8_t* file, uint32_t size) {
   src_kob = static_cast<uint8_t*>(malloc(pixels));
   if (!src_kob) return fail("Cannot allocate memory for sprite file '%s'\n", sprite_path);
   memset(src_kob, transparent_color, pixels);
-  for (uint32_t column = 0; column < src_kob_width; ++column) paint_strip(column, file + sprite.strip[column]);
+  paint_sprite_at(sprite, src_kob, src_kob_width, false);
   return true;
 }
 
 }  // namespace
+
+void paint_sprite_at(const kob_sprite& sprite, uint8_t* corner, size_t pitch, bool mirrored) {
+  for (uint32_t column = 0; column < sprite.width; ++column) {
+    const uint32_t x = mirrored ? sprite.width - 1 - column : column;
+    paint_strip(corner + x, pitch, sprite.data + sprite.strip[column]);
+  }
+}
 
 bool read_sprite(const char* path) {
   sprite_path = path;

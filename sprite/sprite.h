@@ -5,6 +5,7 @@
 // engines use live in modex/kob.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "image.h"
@@ -50,6 +51,10 @@ extern uint32_t src_kob_height;
 // Reads a sprite file, checks every rule of the layout and paints it into
 // src_kob; the first violation is reported with its byte offset.
 bool read_sprite(const char* path);
+
+// Paints a checked sprite's opaque pixels with its top left corner at
+// `corner`, rows `pitch` bytes apart; mirrored, its last column comes first.
+void paint_sprite_at(const kob_sprite& sprite, uint8_t* corner, size_t pitch, bool mirrored);
 
 // Sprite sheets (-grid WxH): the image is cut into cells of grid_width x
 // grid_height pixels, taken left to right, then top to bottom, and every cell

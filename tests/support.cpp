@@ -31,7 +31,10 @@ const char* const usage_text =
     "  -tc <index>                  Specify transparency color\n"
     "  -p <filename>                Write PCX palette to file\n"
     "  -i <filename>                May also be an indexed-colour PNG\n"
-    "  -grid <width>x<height>       Sprite sheet: one sprite per cell, -o with %d\n";
+    "  -grid <width>x<height>       Sprite sheet: one sprite per cell, -o with %d\n"
+    "  -bank <filename>             Write every cell (or the image) as one bank of frames\n"
+    "  -hotspot <x>,<y>             Bank: every frame's hotspot in its cell (default 0,0)\n"
+    "  -mark <index>                Bank: the pixel of this colour in a cell is its hotspot\n";
 
 const std::string& scratch_dir() {
   static const std::string dir = [] {

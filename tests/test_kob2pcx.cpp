@@ -18,7 +18,10 @@ const char* const kob2pcx_usage =
     "  -o <filename>                Write PCX image to file\n"
     "  -i <filename>                Read KOB sprite from file\n"
     "  -tc <index>                  Specify transparency color\n"
-    "  -p <filename>                Read VGA palette from file\n";
+    "  -p <filename>                Read VGA palette from file\n"
+    "  -i <filename>                May also be a bank: -o paints its sheet\n"
+    "  -frame <number>              Bank: paint this frame alone\n"
+    "  -list                        Bank: list its frames on standard output\n";
 
 ToolRun run_kob2pcx(const std::vector<std::string>& args) {
   RunOptions options;
