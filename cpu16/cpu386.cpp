@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "hooks.h"
+#include "modex/vgamodel.h"
 
 namespace {
 
@@ -18,6 +19,8 @@ constexpr uint64_t page_size = 0x1000;
 constexpr uint32_t return_address = 0x1000;
 constexpr uint64_t vga_base = 0xA0000;
 constexpr uint64_t vga_size = 0x10000;
+// The BIOS's timer ticks, in the first page: the VGA model's clock.
+constexpr uint64_t bios_ticks = 0x46C, bios_ticks_size = 4;
 constexpr int callee_saved[] = {UC_X86_REG_EBX, UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP};
 constexpr uint32_t direction_flag = 0x400;
 
@@ -50,6 +53,21 @@ struct Image {
 
 void interrupt(uc_engine*, uint32_t number, void* user) { static_cast<Cpu386*>(user)->interrupt(number); }
 
+// The first page holds only the BIOS's tick count, read whole; any other
+// access there is a stray pointer and stops the run.
+uint64_t read_first_page(uc_engine* uc, uint64_t offset, unsigned size, void* user) {
+  if (offset == bios_ticks && size == bios_ticks_size) return vga_model_ticks() & 0xFFFFFFFF;
+  static_cast<Cpu386*>(user)->counts.error =
+      "Invalid memory read of " + std::to_string(size) + " at " + std::to_string(offset);
+  uc_emu_stop(uc);
+  return 0;
+}
+
+void write_first_page(uc_engine* uc, uint64_t offset, unsigned, uint64_t, void* user) {
+  static_cast<Cpu386*>(user)->counts.error = "Invalid memory write at " + std::to_string(offset);
+  uc_emu_stop(uc);
+}
+
 }  // namespace
 
 Cpu386::Cpu386() {
@@ -58,6 +76,7 @@ Cpu386::Cpu386() {
   check(uc_mem_write(uc, return_address, std::vector<uint8_t>(page_size, 0xF4).data(), page_size));
   check(uc_mem_map(uc, cpu386_data, cpu386_stack_top - cpu386_data, UC_PROT_ALL));
   check(uc_mmio_map(uc, vga_base, vga_size, cpu_read_vga<Cpu386>, this, cpu_write_vga<Cpu386>, this));
+  check(uc_mmio_map(uc, 0, page_size, read_first_page, this, write_first_page, this));
   uc_hook hook;
   check(uc_hook_add(uc, &hook, UC_HOOK_CODE,
                     reinterpret_cast<void*>(cpu_count_instruction<Cpu386, UC_X86_REG_ECX, 0xFFFFFFFF, 3>), this, 1, 0));

@@ -8,6 +8,7 @@
 //   table.
 // - Video memory at A0000h..AFFFFh, every IN and OUT and INT 10h's mode set
 //   reach the one VGA model through vgabus.h, as on the 16-bit PC.
+// - The BIOS's timer ticks at 46Ch are the VGA model's (vga_model_ticks).
 // - Data the tests place goes between cpu386_data and cpu386_data_end; the
 //   stack lies above it. Nothing else is mapped: a stray pointer faults.
 // - call() runs a cdecl function: 32-bit arguments pushed last to first, a

@@ -45,6 +45,26 @@ static void set_write_mode(unsigned mode) {
 /* Mode 13h's 400 lines at 70 Hz become 480 at 60 Hz, each row shown twice:
  * vertical total 525, retrace at 490-491, display end 479; doubleword mode
  * off, byte mode on. */
+/* When the last modex_show returned (or modex_enter), in timer counts. */
+static unsigned long shown_at;
+
+/* The time in timer counts: the BIOS's ticks, and where channel 0 is within
+ * the tick. Read again when a tick came between, since the count may then
+ * belong to either. The difference of two is right for gaps under an hour. */
+static unsigned long timer_now(void) {
+  unsigned long ticks;
+  unsigned status, count;
+  do {
+    ticks = MODEX_TICKS();
+    MODEX_OUT(PIT_COMMAND, PIT_READ_BACK_0);
+    status = MODEX_IN(PIT_CHANNEL_0);
+    count = MODEX_IN(PIT_CHANNEL_0);
+    count |= MODEX_IN(PIT_CHANNEL_0) << 8;
+  } while (MODEX_TICKS() != ticks);
+  return ticks * PIT_PERIOD + ((status & PIT_OUTPUT) != 0 ? 0 : PIT_PERIOD / 2) +
+         (PIT_PERIOD - (count == 0 ? PIT_PERIOD : (long)count)) / 2;
+}
+
 static const unsigned char crtc_240_lines[][2] = {
     {0x06, 0x0B}, /* vertical total: 525 lines, 2 more than its value */
     {0x07, 0x3E}, /* overflow */
@@ -75,6 +95,7 @@ void modex_enter(void) {
    * half a plane, since a 16-bit count stops short of 65,536. */
   modex_fill(0, 0x8000, 0);
   modex_fill(0x8000, 0x8000, 0);
+  shown_at = timer_now();
 }
 
 void modex_leave(void) {
@@ -90,12 +111,20 @@ void modex_wait_retrace(void) {
 }
 
 /* The VGA takes the start address at the start of the retrace: writing it
- * while the display is active means both bytes go in together. */
-void modex_show(unsigned offset) {
+ * while the display is active means both bytes go in together. The frames
+ * since the last return are the time since then in whole frames, rounded:
+ * both returns came as a retrace began. */
+unsigned modex_show(unsigned offset) {
+  unsigned long now, frames;
   while (in_retrace()) continue;
   write_register(VGA_CRTC, VGA_START_HIGH, offset >> 8);
   write_register(VGA_CRTC, VGA_START_LOW, offset & 0xFF);
   while (!in_retrace()) continue;
+  now = timer_now();
+  frames = (now - shown_at + VGA_FRAME_COUNTS / 2) / VGA_FRAME_COUNTS;
+  shown_at = now;
+  if (frames == 0) return 1;
+  return frames > 0xFFFFu ? 0xFFFFu : (unsigned)frames;
 }
 
 void modex_set_palette(const unsigned char *rgb, unsigned first, unsigned count) {
@@ -225,6 +254,20 @@ modex_fill_even:
 modex_fill_done:
   pop es
   pop di
+#endasm
+}
+
+/* bcc returns an unsigned long in dx:ax. */
+unsigned long modex_bcc_ticks(void) {
+#asm
+  push es
+  mov ax,#0x40
+  mov es,ax
+  seg es
+  mov ax,[0x6C]
+  seg es
+  mov dx,[0x6E]
+  pop es
 #endasm
 }
 

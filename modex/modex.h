@@ -1,6 +1,7 @@
 /* Mode X for games: the screen, its pages, the palette and video memory.
- * Strict C89 for 16- and 32-bit compilers, with no allocation and no state
- * of its own; the hardware is reached only through modexseam.h.
+ * Strict C89 for 16- and 32-bit compilers, with no allocation and, of its
+ * own, only the time the last frame was shown; the hardware is reached only
+ * through modexseam.h.
  *
  * The screen is 320 x 240 pixels in 256 colours, unchained: pixel (x, y) of
  * the page starting at `page` is byte page + y * 80 + x / 4 of plane x % 4.
@@ -59,8 +60,11 @@ void modex_leave(void);
 /* Shows the page that starts at `offset` from the next frame on, and
  * returns once the vertical retrace has begun: the page shown before can
  * then be drawn over without tearing. Any offset works (byte-wise scrolling
- * too). */
-void modex_show(unsigned offset);
+ * too). Returns the frames that passed since the previous modex_show (or
+ * modex_enter) returned: 1 when the frame was on time, 2 or more when it was
+ * late, up to 65,535. They are timed by the PC's timer as the BIOS runs it
+ * (channel 0 and the BIOS tick count), which is read and never changed. */
+unsigned modex_show(unsigned offset);
 
 /* Returns at the start of the next vertical retrace. */
 void modex_wait_retrace(void);

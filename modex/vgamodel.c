@@ -67,15 +67,32 @@ void vga_model_store(unsigned offset, unsigned value) {
   put(offset, value);
 }
 
-static int in_retrace(unsigned long reads) { return reads % VGA_FRAME_READS >= VGA_DISPLAY_READS; }
+#define FRAME_COUNTS (VGA_FRAME_READS * VGA_READ_COUNTS)
+#define DISPLAY_COUNTS (VGA_DISPLAY_READS * VGA_READ_COUNTS)
+
+static int in_retrace(unsigned long clock) { return clock % FRAME_COUNTS >= DISPLAY_COUNTS; }
+
+/* Retrace starts from the reset up to `clock`. */
+static unsigned long retraces_by(unsigned long clock) { return (clock + FRAME_COUNTS - DISPLAY_COUNTS) / FRAME_COUNTS; }
 
 static void write_crtc(unsigned value) {
   if (vga.crtc_index >= VGA_CRTC_REGISTERS) return;
   if ((vga.crtc_index == VGA_START_HIGH || vga.crtc_index == VGA_START_LOW) && vga.status_reads > 0 &&
-      in_retrace(vga.status_reads - 1)) {
+      in_retrace(vga.read_at)) {
     ++vga.late_starts;
   }
   vga.crtc[vga.crtc_index] = (unsigned char)value;
+}
+
+/* Channel 0 in mode 3 with the full count: its count falls from 65,536 (read
+ * as 0) by 2 twice a period, the output high in the first half. */
+static void latch_timer(void) {
+  unsigned long phase = vga.clock % PIT_PERIOD;
+  unsigned count = (unsigned)((PIT_PERIOD - 2 * (phase % (PIT_PERIOD / 2))) % PIT_PERIOD);
+  vga.timer_latch[0] = (unsigned char)(0x36 | (phase < PIT_PERIOD / 2 ? PIT_OUTPUT : 0));
+  vga.timer_latch[1] = (unsigned char)(count & 0xFF);
+  vga.timer_latch[2] = (unsigned char)(count >> 8);
+  vga.timer_reads = 0;
 }
 
 void vga_model_out(unsigned port, unsigned value) {
@@ -98,18 +115,28 @@ void vga_model_out(unsigned port, unsigned value) {
     vga.dac[vga.dac_write / 3][vga.dac_write % 3] = (unsigned char)(value & 0x3F);
     vga.dac_write = (vga.dac_write + 1) % (VGA_COLOURS * 3);
   }
+  if (port == PIT_COMMAND && value == PIT_READ_BACK_0) latch_timer();
 }
 
-/* The input status: each read moves the beam on; the start address is taken
- * when the retrace begins. */
+/* The input status: each read moves the clock on; the start address is
+ * taken when a retrace begins, and what the address is then stands for any
+ * retrace passed since the read before. */
 static unsigned read_status(void) {
-  unsigned long now = vga.status_reads++;
-  if (!in_retrace(now)) return 0;
-  if (now % VGA_FRAME_READS == VGA_DISPLAY_READS) {
-    ++vga.retraces;
+  unsigned long now = vga.clock;
+  ++vga.status_reads;
+  vga.read_at = now;
+  vga.clock += VGA_READ_COUNTS;
+  if (retraces_by(now) > vga.retraces) {
+    vga.retraces = retraces_by(now);
     vga.shown = (unsigned)vga.crtc[VGA_START_HIGH] << 8 | vga.crtc[VGA_START_LOW];
   }
-  return STATUS_RETRACE;
+  return in_retrace(now) ? STATUS_RETRACE : 0;
+}
+
+static unsigned read_timer(void) {
+  unsigned value = vga.timer_latch[vga.timer_reads % 3];
+  ++vga.timer_reads;
+  return value;
 }
 
 static unsigned read_dac(void) {
@@ -126,6 +153,7 @@ unsigned vga_model_in(unsigned port) {
   if (port == VGA_CRTC + 1 && vga.crtc_index < VGA_CRTC_REGISTERS) return vga.crtc[vga.crtc_index];
   if (port == VGA_INPUT_STATUS) return read_status();
   if (port == VGA_DAC_DATA) return read_dac();
+  if (port == PIT_CHANNEL_0) return read_timer();
   return 0xFF;
 }
 
@@ -141,6 +169,8 @@ void vga_model_set_mode(unsigned mode) {
     vga.mask = vga.sequencer[VGA_MAP_MASK];
   }
 }
+
+unsigned long vga_model_ticks(void) { return vga.clock / PIT_PERIOD; }
 
 unsigned vga_model_load(unsigned offset) {
   unsigned p;

@@ -1,7 +1,8 @@
 /* An in-memory VGA in Mode X for tests and benchmarks on the build machine:
  * four 64 KiB planes, the registers the library programs, the latches, the
  * DAC and a vertical retrace that comes and goes as the input status is
- * read, with counts of what the drawing code did. */
+ * read, with counts of what the drawing code did; and the PC's timer, as
+ * the BIOS runs it, on the same clock as the retrace. */
 #ifndef VGAMODEL_H
 #define VGAMODEL_H
 
@@ -20,6 +21,9 @@ extern "C" {
 #define VGA_DISPLAY_READS 5
 #define VGA_RETRACE_READS 3
 #define VGA_FRAME_READS (VGA_DISPLAY_READS + VGA_RETRACE_READS)
+/* Each read of the input status takes this many timer counts: a frame is
+ * 19,904 of them, within 2 of the VGA's. */
+#define VGA_READ_COUNTS 2488L
 
 struct vga_model {
   unsigned char plane[VGA_PLANES][VGA_PLANE_SIZE];
@@ -43,6 +47,11 @@ struct vga_model {
   unsigned long retraces;            /* retrace starts seen */
   unsigned shown;                    /* the start address taken at the last retrace start */
   unsigned long late_starts;         /* start address bytes written during a retrace */
+
+  unsigned long clock;          /* timer counts since the reset: a test adds to it for time spent drawing */
+  unsigned long read_at;        /* the clock at the last status read */
+  unsigned char timer_latch[3]; /* channel 0's status and count, latched by a read-back */
+  unsigned timer_reads;         /* latched bytes read so far */
 };
 
 /* The one VGA the seam drives. */
@@ -62,6 +71,8 @@ void vga_model_out(unsigned port, unsigned value);
 unsigned vga_model_in(unsigned port);
 void vga_model_set_mode(unsigned mode);
 unsigned vga_model_load(unsigned offset);
+/* The BIOS's timer ticks: one each PIT_PERIOD counts of the clock. */
+unsigned long vga_model_ticks(void);
 void vga_model_fill(unsigned offset, unsigned count, unsigned value);
 void vga_model_copy(unsigned from, unsigned to, unsigned count);
 

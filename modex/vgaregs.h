@@ -34,4 +34,17 @@
 #define VGA_DISPLAY_DISABLED 1
 #define VGA_VERTICAL_RETRACE 8
 
+/* The PC's timer, which frames are timed by: the 8254's channel 0 as the
+ * BIOS runs it (mode 3, the full count, one BIOS tick a period), counting
+ * 1,193,182 times a second. In mode 3 the count falls by 2 twice a period,
+ * the output high during the first half. */
+#define PIT_CHANNEL_0 0x40
+#define PIT_COMMAND 0x43
+#define PIT_READ_BACK_0 0xC2 /* latch channel 0's status, then its count, for reading */
+#define PIT_OUTPUT 0x80      /* status: the channel's output */
+#define PIT_PERIOD 65536L    /* counts a BIOS tick */
+#define BIOS_TICKS 0x46CL    /* the BIOS's tick count, 32 bits at 0040:006Ch */
+/* Timer counts a frame of Mode X takes: 800 dots by 525 lines at 25.175 MHz. */
+#define VGA_FRAME_COUNTS 19906L
+
 #endif

@@ -16,6 +16,7 @@ done
   -c "$dir/kobdraw.c" -o /dev/null
 "$cc" -std=c89 -pedantic -Wall -Wextra -Werror -O2 -DMODEX_OUT=engine_out -DMODEX_IN=engine_in \
   -DMODEX_SET_MODE=engine_set_mode -DMODEX_LOAD=engine_load -DMODEX_FILL=engine_fill -DMODEX_COPY=engine_copy \
+  -DMODEX_TICKS=engine_ticks \
   -include "$dir/../tests/engine_seam.h" -c "$dir/modex.c" -o /dev/null
 
 # A seam only partly defined is an error naming what is missing, whichever
@@ -37,7 +38,7 @@ refuses() {
 }
 refuses kobdraw.c KOB_STORE '-DKOB_SELECT_PLANES(mask)=engine_select(mask)'
 refuses kobdraw.c KOB_SELECT_PLANES '-DKOB_STORE(offset, value)=engine_store(offset, value)'
-all="MODEX_OUT MODEX_IN MODEX_SET_MODE MODEX_LOAD MODEX_FILL MODEX_COPY"
+all="MODEX_OUT MODEX_IN MODEX_SET_MODE MODEX_LOAD MODEX_FILL MODEX_COPY MODEX_TICKS"
 for missing in $all; do
   set --
   for macro in $all; do [ "$macro" = "$missing" ] || set -- "$@" "-D$macro=x"; done

@@ -8,3 +8,4 @@ void engine_set_mode(unsigned mode);
 unsigned engine_load(unsigned offset);
 void engine_fill(unsigned offset, unsigned count, unsigned value);
 void engine_copy(unsigned from, unsigned to, unsigned count);
+unsigned long engine_ticks(void);

@@ -81,6 +81,35 @@ TEST(ModexScreen, ShowsAPageFromTheNextFrame) {
   }
 }
 
+// Rows (timer counts spent before the call, frames it returns), in turn from
+// modex_enter: a call that comes before the next retrace has one frame
+// passed, a late one the retraces it missed and one; late by more than a
+// BIOS tick (65,536 counts) and by minutes too. The model's status reads take
+// time too: a call returns one read after its retrace began.
+TEST(ModexScreen, CountsTheFramesSinceTheLastShow) {
+  const long frame = VGA_FRAME_READS * VGA_READ_COUNTS;
+  const std::vector<std::tuple<unsigned long, unsigned>> rows = {
+      {0, 1},
+      {0, 1},
+      {frame / 2, 1},
+      {frame - 3000, 1},
+      {frame + 200, 2},
+      {5 * frame / 2, 3},
+      {17 * frame / 5, 4},
+      {100 * frame + frame / 5, 101},
+      {0, 1},
+      {3000 * frame + frame / 2, 3001},
+      {70000 * frame, 65535},
+  };
+  patterned_vga();
+  modex_enter();
+  for (const auto& [spent, frames] : rows) {
+    SCOPED_TRACE(spent);
+    vga.clock += spent;
+    EXPECT_EQ(modex_show(MODEX_PAGE_BYTES), frames);
+  }
+}
+
 // From every point of a frame, the wait ends on the first read of the next
 // retrace, never inside one already under way.
 TEST(ModexScreen, WaitsForTheStartOfTheNextRetrace) {
