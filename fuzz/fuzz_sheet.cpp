@@ -2,7 +2,8 @@
 // bytes give the cell size (each 0 to 511, so out-of-range grids are tried
 // too), the rest is the image, PCX or PNG. Every cell is written through
 // write_sprite_sheet to a scratch directory, read back with the sprite
-// reader, and must paint exactly the pixels of its cell.
+// reader, and must paint exactly the pixels of its cell. The sheet compiled
+// as a bank must pass the library's bank checker.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -14,9 +15,11 @@
 
 #include "fuzz/quietly.h"
 #include "image.h"
+#include "modex/kobbank.h"
 #include "options.h"
 #include "pcx/pcx.h"
 #include "png/png.h"
+#include "sprite/bank.h"
 #include "sprite/sprite.h"
 
 namespace {
@@ -90,5 +93,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (cells > max_cells) return 0;
   if (!quietly([] { return write_sprite_sheet(cell_pattern); })) abort();
   for (uint32_t cell = 0; cell < cells; ++cell) check_cell(cell);
+  if (!quietly([] { return compile_bank(); })) abort();
+  kob_bank bank;
+  kob_bank_fault fault;
+  if (kob_bank_open(&bank, out_bank, out_bank_size, &fault) != KOB_BANK_OK) abort();
+  if (bank.frames != cells) abort();
+  free(out_bank);
+  out_bank = nullptr;
+  out_bank_size = 0;
   return 0;
 }

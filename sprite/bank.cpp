@@ -63,32 +63,6 @@ const char* read_decimal(const char* text, int32_t minimum, int32_t maximum, int
   return text;
 }
 
-// Collects the mark's pixels of a cell, whole rows including a 256th, and
-// makes them transparent; false, after the message, when there are two or
-// more.
-bool take_mark(const Image& cell, uint32_t number, Frame* frame) {
-  uint32_t found = 0, first_x = 0, first_y = 0;
-  for (uint32_t y = 0; y < cell.height; ++y) {
-    uint8_t* row = cell.pixels + static_cast<size_t>(y) * cell.stride;
-    uint8_t* pixel = static_cast<uint8_t*>(memchr(row, bank_mark, cell.width));
-    for (; pixel; pixel = static_cast<uint8_t*>(memchr(pixel + 1, bank_mark, cell.width - (pixel + 1 - row)))) {
-      const uint32_t x = static_cast<uint32_t>(pixel - row);
-      if (found++ == 1) {
-        return fail("Cell %u holds mark %u more than once: at %u,%u and at %u,%u\n", number, bank_mark, first_x,
-                    first_y, x, y);
-      }
-      first_x = x;
-      first_y = y;
-      *pixel = cell.transparent;
-    }
-  }
-  if (found == 1) {
-    frame->hotspot_x = static_cast<int32_t>(first_x);
-    frame->hotspot_y = static_cast<int32_t>(first_y);
-  }
-  return true;
-}
-
 // Rows are scanned eight pixels at a time: a group of eight read as one
 // 64-bit number differs from eight transparent pixels in the bytes of its
 // opaque ones, and the lowest and highest differing bytes are found by
@@ -109,6 +83,39 @@ uint64_t group_at(const uint8_t* pixels) {
   uint64_t group;
   memcpy(&group, pixels, sizeof group);
   return group;
+}
+
+// Whether any of the eight pixels of a group is 0.
+bool has_zero_pixel(uint64_t group) { return ((group - every_byte) & ~group & (every_byte << 7)) != 0; }
+
+// Collects the mark's pixels of a cell, whole rows including a 256th, and
+// makes them transparent; false, after the message, when there are two or
+// more. Only groups of eight that hold the mark are looked at pixel by pixel.
+bool take_mark(const Image& cell, uint32_t number, Frame* frame) {
+  const uint64_t marks = bank_mark * every_byte;
+  uint32_t found = 0, first_x = 0, first_y = 0;
+  for (uint32_t y = 0; y < cell.height; ++y) {
+    uint8_t* row = cell.pixels + static_cast<size_t>(y) * cell.stride;
+    for (uint32_t x = 0; x < cell.width; ++x) {
+      if (x % 8 == 0 && x + 8 <= cell.width && !has_zero_pixel(group_at(row + x) ^ marks)) {
+        x += 7;
+        continue;
+      }
+      if (row[x] != bank_mark) continue;
+      if (found++ == 1) {
+        return fail("Cell %u holds mark %u more than once: at %u,%u and at %u,%u\n", number, bank_mark, first_x,
+                    first_y, x, y);
+      }
+      first_x = x;
+      first_y = y;
+      row[x] = cell.transparent;
+    }
+  }
+  if (found == 1) {
+    frame->hotspot_x = static_cast<int32_t>(first_x);
+    frame->hotspot_y = static_cast<int32_t>(first_y);
+  }
+  return true;
 }
 
 // The first opaque pixel of a row, or `width` when there is none.
@@ -201,10 +208,8 @@ bool same_pixels(const Frame& frame, const Frame& stored, bool mirrored, uint32_
     const size_t row_start = static_cast<size_t>(a.top + y) * stride;
     const uint8_t* row = frame.pixels + row_start + a.left;
     const uint8_t* other = stored.pixels + row_start + b.left;
-    if (!mirrored && memcmp(row, other, a.width) != 0) return false;
-    if (!mirrored) continue;
     for (uint32_t x = 0; x < a.width; ++x) {
-      if (row[x] != other[a.width - 1 - x]) return false;
+      if (row[x] != other[mirrored ? a.width - 1 - x : x]) return false;
     }
   }
   return true;
@@ -256,13 +261,16 @@ void merge_frame(uint32_t number, uint32_t cell_width, uint32_t stride) {
   if (frame.kind == KOB_FRAME_MIRRORED) frame.sprite.left = cell_width - shared.left - shared.width;
 }
 
-// Makes room for `more` bytes at the end of out_bank.
+// Makes room for `more` bytes at the end of out_bank (without realloc, one
+// symbol fewer for the dynamic loader to find at every start).
 bool reserve(uint32_t more) {
   if (out_bank_size + more <= bank_capacity) return true;
   uint32_t capacity = bank_capacity;
   while (capacity < out_bank_size + more) capacity *= 2;
-  uint8_t* grown = static_cast<uint8_t*>(realloc(out_bank, capacity));
+  uint8_t* grown = static_cast<uint8_t*>(malloc(capacity));
   if (!grown) return fail("Cannot allocate memory for the bank\n");
+  memcpy(grown, out_bank, out_bank_size);
+  free(out_bank);
   out_bank = grown;
   bank_capacity = capacity;
   return true;
@@ -362,6 +370,7 @@ bool compile_bank() {
     return fail("Mark %u is the transparent index\n", bank_mark);
   }
   frame_count = cells;
+  memset(merge_table, 0, sizeof merge_table);
   for (uint32_t number = 0; number < cells; ++number) {
     if (!cut_frame(number, cells_across)) return false;
   }

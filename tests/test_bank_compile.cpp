@@ -188,6 +188,7 @@ TEST(BankCompile, RefusalsWriteNothing) {
       {{"-bank", bank, "-mark", ""}, "Bad mark '': give a palette index, 0 to 255\n"},
       {{"-bank", bank, "-mark", "0"}, "Mark 0 is the transparent index\n"},
       {{"-bank", bank, "-mark", "9"}, "Cell 1 holds mark 9 more than once: at 1,1 and at 6,4\n"},
+      {{"-bank", bank, "-mark", "9", "-grid", "16x6"}, "Cell 0 holds mark 9 more than once: at 9,1 and at 3,4\n"},
       {{"-bank", sheet}, "Output '" + sheet + "' is the same file as '" + sheet + "'\n"},
       {{"-bank", palette, "-p", palette}, "Output '" + palette + "' is the same file as '" + palette + "'\n"},
       {{"-bank", kept, "-mark", "9"}, "Cell 1 holds mark 9 more than once: at 1,1 and at 6,4\n"},
