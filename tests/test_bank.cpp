@@ -41,7 +41,7 @@ Bytes small_bank() {
 // sanitizers see any read past them.
 int open_bank(const Bytes& bytes, kob_bank& bank, kob_bank_fault& fault) {
   std::unique_ptr<uint8_t[]> data(new uint8_t[bytes.size() + 1]);
-  memcpy(data.get(), bytes.data(), bytes.size());
+  std::copy(bytes.begin(), bytes.end(), data.get());
   return kob_bank_open(&bank, data.get(), bytes.size(), &fault);
 }
 
