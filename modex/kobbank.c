@@ -3,7 +3,6 @@
 #include "kobbank.h"
 
 #include <stdio.h>
-#include <string.h>
 
 static unsigned read_le16(const unsigned char *p) { return p[0] | (unsigned)p[1] << 8; }
 
@@ -284,8 +283,7 @@ void kob_bank_problem(const struct kob_bank_fault *fault, char *text) {
       sprintf(text, "frame %u's sprite at byte %lu, not where the one before it ends", frame, value);
       break;
     case KOB_BANK_BAD_SPRITE:
-      sprintf(text, "frame %u's sprite: ", frame);
-      kob_problem(&fault->sprite, text + strlen(text));
+      kob_problem(&fault->sprite, text + sprintf(text, "frame %u's sprite: ", frame));
       break;
     case KOB_BANK_EMPTY_SPRITE:
       sprintf(text, "frame %u's sprite has no opaque pixel", frame);

@@ -8,9 +8,10 @@
  * Define both before compiling kobdraw.c to use your own (an engine that keeps
  * video memory behind a pointer of its own, for instance). Otherwise one of
  * the defaults below is used, each built and tested here: the host model
- * (gcc, clang), dev86 bcc (in DOSBox) and the 32-bit flat seam (MODEX_FLAT32,
- * any i386 gcc; on an emulated 386). Any other compiler must bring its own. Defining only one of the two is an error:
- * the default would quietly replace both.
+ * (gcc, clang), dev86 bcc (in DOSBox) and the 32-bit flat seam (define
+ * MODEX_FLAT32 with any i386 gcc; on an emulated 386). Any other compiler
+ * must bring its own. Defining only one of the two is an error: the default
+ * would quietly replace both.
  */
 #ifndef KOBSEAM_H
 #define KOBSEAM_H

@@ -47,7 +47,7 @@ done
 refuses modex.c MODEX_IN -DMODEX_OUT=x
 # A compiler with no default seam built and tested here is an error naming
 # both of kobdraw.c's macros.
-for compiler in -D__TURBOC__ -D__BORLANDC__ -D__WATCOMC__ "-D_MSC_VER=600 -DM_I86"; do
+for compiler in -D__TURBOC__ -D__BORLANDC__ -D__WATCOMC__ "-D__WATCOMC__ -D__386__" -D__DJGPP__ "-D_MSC_VER=600 -DM_I86"; do
   # shellcheck disable=SC2086
   if said=$("$cc" -std=c89 -E $compiler -D__MSDOS__ "$dir/kobdraw.c" 2>&1 >/dev/null); then
     echo "kobdraw.c $compiler: compiled" >&2
