@@ -151,10 +151,14 @@ static void remove_temp_and_die(int signal_number) {
   raise(signal_number);
 }
 
-// Sets the handler for one signal; a signal the caller ignores (nohup)
-// stays ignored.
+// Sets the handler for one signal that would end the process as it
+// stands: a signal the caller ignores (nohup) stays ignored, and one that
+// already has a handler (a sanitizer's, a profiler's) keeps it.
 static void catch_signal(int signal_number) {
-  if (signal(signal_number, remove_temp_and_die) == SIG_IGN) signal(signal_number, SIG_IGN);
+  struct sigaction current;
+  if (sigaction(signal_number, nullptr, &current) != 0) return;
+  if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) return;
+  signal(signal_number, remove_temp_and_die);
 }
 
 // Sets the handler for the signals that end a run, once.

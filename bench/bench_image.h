@@ -17,8 +17,7 @@
 // into `file`; the image stays in src_image. False when a stage fails.
 inline bool compile_bench_image(const std::string& dir, const char* name, std::vector<uint8_t>& file) {
   std::string pcx = dir + "/" + name + ".pcx", kob = dir + "/" + name + ".kob";
-  free(src_pcx);
-  src_pcx = nullptr;
+  release_src_pcx();
   free(src_image.pixels);
   src_image.pixels = nullptr;
   transparent_color = 0;

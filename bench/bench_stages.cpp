@@ -18,8 +18,7 @@ const char* const images[] = {"sprite-32x32", "sheet-255x128", "sheet-511x256", 
 std::string image_path(const char* name) { return std::string(BENCH_IMAGES_DIR) + "/" + name + ".pcx"; }
 
 void release() {
-  free(src_pcx);
-  src_pcx = nullptr;
+  release_src_pcx();
   free(src_image.pixels);
   src_image.pixels = nullptr;
 }

@@ -6,7 +6,8 @@ upper left, with a dark outline, eyes and a highlight on a transparent
 With --sheet, draws examples/slime-sheet.pcx instead: the example game's
 sprite sheet, four 48 x 40 frames of the slime bouncing (squashed more in
 each of the first three, the fourth between), whose palette also holds the
-game's sky and ground."""
+game's sky and ground. One pixel of colour MARK under each slime marks its
+feet, the hotspot `pcx2kob -mark 5` takes from it, itself transparent."""
 import math
 import os
 import struct
@@ -21,6 +22,8 @@ SQUASH = (0, 1, 2, 1)  # how far each frame of the sheet flattens the slime
 SKY = 32            # indices 32..47: the game's sky, from the top down
 SKY_SHADES = 16
 GROUND = 48         # 48 and 49: the game's ground, two shades in a checker
+MARK = 5            # the sheet's hotspot marker, used by nothing else
+FEET = (24, 37)     # where it stands in every frame: under the shadow's middle
 
 
 def palette():
@@ -121,6 +124,8 @@ def pcx_file(pixels, width, height, palette_bytes):
 def sheet():
     """The frames side by side, as rows of FRAMES * WIDTH pixels."""
     frames = [draw(squash) for squash in SQUASH]
+    for frame in frames:
+        frame[FEET[1]][FEET[0]] = MARK
     return [[p for frame in frames for p in frame[y]] for y in range(HEIGHT)]
 
 

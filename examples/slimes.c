@@ -3,10 +3,11 @@
  *
  *   SLIMES [frames [dumpfile]]
  *
- * Needs SLIME0.KOB to SLIME3.KOB, the frames of a sprite sheet, and
- * SLIME.PAL, its palette, in the current directory:
+ * Needs SLIME.KBK, the bank of a sprite sheet's frames with their hotspots
+ * at the slimes' feet (the sheet marks them in colour 5), and SLIME.PAL, its
+ * palette, in the current directory:
  *
- *   pcx2kob -i slime-sheet.pcx -o SLIME%d.KOB -p SLIME.PAL -grid 48x40
+ *   pcx2kob -i slime-sheet.pcx -grid 48x40 -bank SLIME.KBK -mark 5 -p SLIME.PAL
  *
  * Runs `frames` frames (default 3600, a minute at 60 Hz), then with a
  * dump file writes the page on screen there, 240 rows of 320 colour indices.
@@ -22,13 +23,14 @@
 #include <unistd.h>
 
 #include "kob.h"
+#include "kobbank.h"
 #include "modex.h"
 
 #define FRAMES 4
 #define FRAME_TICKS 6 /* screen frames each sprite frame is shown */
 #define SLIMES 8
-#define MAX_WIDTH 48          /* the widest sprite frame taken */
-#define MAX_SPRITE_BYTES 6144 /* the largest sprite file taken */
+#define MAX_WIDTH 48        /* the widest cell taken */
+#define MAX_BANK_BYTES 8192 /* the largest bank file taken */
 #define DEFAULT_FRAMES 3600
 #define BACKGROUND (2 * MODEX_PAGE_BYTES)
 
@@ -40,11 +42,12 @@
 #define BLOCK_WIDTH 16
 #define BLOCK_HEIGHT 8
 
-/* Where the slimes may go: up to half off each edge. */
-#define LEFTMOST (0 - MAX_WIDTH / 2)
-#define RIGHTMOST (MODEX_WIDTH - MAX_WIDTH / 2)
-#define TOPMOST (-20)
-#define BOTTOMMOST (MODEX_HEIGHT - 20)
+/* Where the slimes' feet may go: a slime's cell, its feet at the middle of
+ * the cell's bottom rows, up to half off each edge. */
+#define LEFTMOST 0
+#define RIGHTMOST MODEX_WIDTH
+#define TOPMOST 17
+#define BOTTOMMOST (MODEX_HEIGHT + 17)
 
 #define CANNOT_OPEN (-1)
 #define CANNOT_READ (-2)
@@ -54,9 +57,9 @@ struct slime {
   int dx, dy;
 };
 
-static unsigned char sprite_data[FRAMES][MAX_SPRITE_BYTES];
+static unsigned char bank_data[MAX_BANK_BYTES];
 static kob_size strips[FRAMES][MAX_WIDTH];
-static struct kob_sprite frames[FRAMES];
+static struct kob_frame frames[FRAMES];
 static unsigned char palette[MODEX_PALETTE_SIZE];
 static struct slime slimes[SLIMES];
 static unsigned char row[MODEX_WIDTH];
@@ -97,22 +100,35 @@ static int load_palette(const char *path) {
   return say(line);
 }
 
-static int load_frame(unsigned n) {
-  char path[16], problem[KOB_PROBLEM_SIZE], line[128];
-  struct kob_fault fault;
-  int got;
-  sprintf(path, "SLIME%u.KOB", n);
-  got = read_file(path, sprite_data[n], MAX_SPRITE_BYTES);
-  if (got == CANNOT_OPEN) return say_about("Cannot open sprite file '%s'", path);
-  if (got == CANNOT_READ) return say_about("Cannot read sprite file '%s'", path);
-  if (got > MAX_SPRITE_BYTES) {
-    sprintf(line, "Bad sprite file '%s': over %u bytes", path, MAX_SPRITE_BYTES);
+/* Reads and checks the bank, then opens its first FRAMES frames, each with
+ * a strip table of its own. */
+static int load_bank(const char *path) {
+  char problem[KOB_BANK_PROBLEM_SIZE], line[160];
+  struct kob_bank bank;
+  struct kob_bank_fault fault;
+  unsigned n;
+  int got = read_file(path, bank_data, MAX_BANK_BYTES);
+  if (got == CANNOT_OPEN) return say_about("Cannot open bank file '%s'", path);
+  if (got == CANNOT_READ) return say_about("Cannot read bank file '%s'", path);
+  if (got > MAX_BANK_BYTES) {
+    sprintf(line, "Bad bank file '%s': over %u bytes", path, MAX_BANK_BYTES);
     return say(line);
   }
-  if (kob_open(&frames[n], sprite_data[n], (kob_size)got, strips[n], MAX_WIDTH, &fault) == KOB_OK) return 0;
-  kob_problem(&fault, problem);
-  sprintf(line, "Bad sprite file '%s': %s (byte %lu)", path, problem, fault.offset);
-  return say(line);
+  if (kob_bank_open(&bank, bank_data, (kob_size)got, &fault) != KOB_BANK_OK) {
+    kob_bank_problem(&fault, problem);
+    sprintf(line, "Bad bank file '%s': %s (byte %lu)", path, problem, fault.offset);
+    return say(line);
+  }
+  if (bank.cell_width > MAX_WIDTH) {
+    sprintf(line, "Bad bank file '%s': cells %u wide, wider than the game's %u", path, bank.cell_width, MAX_WIDTH);
+    return say(line);
+  }
+  if (bank.frames < FRAMES) {
+    sprintf(line, "Bad bank file '%s': no frame %u", path, bank.frames);
+    return say(line);
+  }
+  for (n = 0; n < FRAMES; ++n) kob_bank_frame(&bank, n, &frames[n], strips[n], MAX_WIDTH);
+  return 0;
 }
 
 /* A decimal number from 1 to 30000. */
@@ -143,8 +159,8 @@ static void paint_background(void) {
 static void start_slimes(void) {
   unsigned i;
   for (i = 0; i < SLIMES; ++i) {
-    slimes[i].x = 10 + 37 * (int)i;
-    slimes[i].y = 5 + 23 * (int)i;
+    slimes[i].x = 34 + 37 * (int)i;
+    slimes[i].y = 42 + 23 * (int)i;
     slimes[i].dx = 1 + (int)(i % 3);
     slimes[i].dy = (i & 1) ? -1 - (int)(i % 3) : 1 + (int)(i % 2);
   }
@@ -160,7 +176,8 @@ static void step(int *at, int *speed, int low, int high) {
 }
 
 /* Draws frame `tick` on the page at `page`: the background, then the
- * slimes in order, each a quarter of its animation ahead of the last. */
+ * slimes in order, each a quarter of its animation ahead of the last, each
+ * standing on its feet. */
 static void draw_frame(unsigned page, unsigned tick) {
   struct kob_target target;
   unsigned i;
@@ -168,7 +185,7 @@ static void draw_frame(unsigned page, unsigned tick) {
   kob_target_init(&target, page);
   for (i = 0; i < SLIMES; ++i) {
     unsigned frame = (tick / FRAME_TICKS + i) % FRAMES;
-    kob_draw(&target, &frames[frame], slimes[i].x, slimes[i].y);
+    kob_draw_frame(&target, &frames[frame], slimes[i].x, slimes[i].y);
   }
 }
 
@@ -208,13 +225,11 @@ static unsigned play(unsigned count) {
 
 int main(int argc, char **argv) {
   unsigned count = DEFAULT_FRAMES;
-  unsigned n, shown;
+  unsigned shown;
   int dump = -1, written;
   if (argc > 3 || (argc > 1 && !parse_frames(argv[1], &count))) return say("Usage: SLIMES [frames [dumpfile]]");
   if (load_palette("SLIME.PAL")) return 1;
-  for (n = 0; n < FRAMES; ++n) {
-    if (load_frame(n)) return 1;
-  }
+  if (load_bank("SLIME.KBK")) return 1;
   if (argc == 3) {
     dump = open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (dump < 0) return say_about("Cannot create file '%s'", argv[2]);

@@ -24,8 +24,7 @@ char sprite_path[64], image_path[64];
 uint8_t palette[pcx_palette_size];
 
 void check_pcx_matches_sprite() {
-  free(src_pcx);
-  src_pcx = nullptr;
+  release_src_pcx();
   free(src_image.pixels);
   src_image.pixels = nullptr;
   if (ftruncate(image_fd, 0) != 0) abort();

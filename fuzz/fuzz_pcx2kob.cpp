@@ -98,8 +98,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   put_input(data, size);
-  free(src_pcx);
-  src_pcx = nullptr;
+  release_src_pcx();
   free(src_image.pixels);
   src_image.pixels = nullptr;
   transparent_color = size > 1 ? data[1] : 0;

@@ -83,8 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   snprintf(grid, sizeof grid, "%ux%u", width, height);
   if (ftruncate(input_fd, 0) != 0) abort();
   if (size > 3 && pwrite(input_fd, data + 3, size - 3, 0) != static_cast<ssize_t>(size - 3)) abort();
-  free(src_pcx);
-  src_pcx = nullptr;
+  release_src_pcx();
   free(src_image.pixels);
   src_image.pixels = nullptr;
   transparent_color = size > 4 ? data[4] : 0;

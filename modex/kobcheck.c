@@ -156,7 +156,7 @@ void kob_problem(const struct kob_fault *fault, char *text) {
       sprintf(text, "%lu columns, more than the strip table holds", value);
       break;
     default:
-      sprintf(text, "%lu bytes after the last strip", value);
+      sprintf(text, "%lu byte%s after the last strip", value, value == 1 ? "" : "s");
       break;
   }
 }

@@ -42,9 +42,6 @@ static void set_write_mode(unsigned mode) {
   write_register(VGA_GRAPHICS, VGA_GRAPHICS_MODE, (graphics_mode & ~VGA_WRITE_MODE_BITS) | mode);
 }
 
-/* Mode 13h's 400 lines at 70 Hz become 480 at 60 Hz, each row shown twice:
- * vertical total 525, retrace at 490-491, display end 479; doubleword mode
- * off, byte mode on. */
 /* When the last modex_show returned (or modex_enter), in timer counts. */
 static unsigned long shown_at;
 
@@ -65,6 +62,9 @@ static unsigned long timer_now(void) {
          (PIT_PERIOD - (count == 0 ? PIT_PERIOD : (long)count)) / 2;
 }
 
+/* Mode 13h's 400 lines at 70 Hz become 480 at 60 Hz, each row shown twice:
+ * vertical total 525, retrace at 490-491, display end 479; doubleword mode
+ * off, byte mode on. */
 static const unsigned char crtc_240_lines[][2] = {
     {0x06, 0x0B}, /* vertical total: 525 lines, 2 more than its value */
     {0x07, 0x3E}, /* overflow */

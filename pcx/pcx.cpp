@@ -1,5 +1,6 @@
 #include "pcx/pcx.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,22 +13,46 @@
 #include "options.h"
 #include "sprite/sprite.h"
 
-uint8_t* src_pcx;
+const uint8_t* src_pcx;
 uint32_t src_pcx_size;
 const uint8_t* src_pcx_start;
 const uint8_t* src_pcx_end;
 
-// Reads the whole open input into src_pcx.
+// Whether src_pcx is a mapping of the file (or else a heap copy of it).
+static bool src_pcx_mapped;
+
+void release_src_pcx() {
+  if (src_pcx && src_pcx_mapped) munmap(const_cast<uint8_t*>(src_pcx), src_pcx_size);
+  if (src_pcx && !src_pcx_mapped) free(const_cast<uint8_t*>(src_pcx));
+  src_pcx = nullptr;
+}
+
+// Reads the whole open input into a heap copy, for a file the system cannot
+// map.
+static bool copy_src_pcx(int fd) {
+  uint8_t* copy = static_cast<uint8_t*>(malloc(src_pcx_size));
+  if (!copy) return fail("Cannot malloc for source PCX\n");
+  src_pcx = copy;
+  lseek(fd, 0, SEEK_SET);
+  if (!read_exactly(fd, copy, src_pcx_size)) return fail("Cannot read PCX\n");
+  return true;
+}
+
+// Maps the open input as src_pcx: only the pages the header, the decoder
+// and the palette touch are ever read, so the file's length costs neither
+// time nor memory.
 static bool load_src_pcx(int fd) {
+  release_src_pcx();
   off_t length = input_length(fd);
   if (length < 0) return fail("Cannot read PCX\n");
   if (length < static_cast<off_t>(pcx_min_file_size)) return fail("File is too small to be PCX\n");
   if (length > static_cast<off_t>(UINT32_MAX)) return fail("PCX too big\n");
   src_pcx_size = static_cast<uint32_t>(length);
-  src_pcx = static_cast<uint8_t*>(malloc(src_pcx_size));
-  if (!src_pcx) return fail("Cannot malloc for source PCX\n");
-  lseek(fd, 0, SEEK_SET);
-  if (!read_exactly(fd, src_pcx, src_pcx_size)) return fail("Cannot read PCX\n");
+  void* mapped = mmap(nullptr, src_pcx_size, PROT_READ, MAP_PRIVATE, fd, 0);
+  src_pcx_mapped = mapped != MAP_FAILED;
+  if (!src_pcx_mapped && errno == ENOMEM) return fail("Cannot malloc for source PCX\n");
+  if (!src_pcx_mapped) return copy_src_pcx(fd);
+  src_pcx = static_cast<const uint8_t*>(mapped);
   return true;
 }
 
@@ -112,8 +137,7 @@ bool decode_src_pcx() {
   uint8_t* pixels = static_cast<uint8_t*>(calloc(size + run_store_size, 1));
   if (!pixels) return fail("Cannot allocate decode buffer\n");
   decode_rle(src_pcx_start, src_pcx_end, pixels, pixels + size);
-  free(src_pcx);
-  src_pcx = nullptr;
+  release_src_pcx();
   src_image.pixels = pixels;
   return true;
 }

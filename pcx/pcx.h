@@ -71,13 +71,17 @@ constexpr uint32_t pcx_max_run = pcx_run_count_mask;
 // sprite/sprite.h).
 
 // The raw file image, from read_src_pcx until decode_src_pcx decodes it into
-// src_image (see image.h) and releases it.
-extern uint8_t* src_pcx;
+// src_image (see image.h) and releases it: the file mapped, or a copy of it
+// where the system cannot map it.
+extern const uint8_t* src_pcx;
 extern uint32_t src_pcx_size;         // length of the input file
 extern const uint8_t* src_pcx_start;  // first byte of the image data
 extern const uint8_t* src_pcx_end;    // one past its last byte
 
-// Loads the input whole, checks the header and limits, and sets src_image's
+// Releases the raw file image, if any.
+void release_src_pcx();
+
+// Maps the input, checks the header and limits, and sets src_image's
 // geometry, palette and transparent index.
 bool read_src_pcx(const char* path);
 

@@ -15,7 +15,8 @@ bool read_palette_file(const char* path, uint8_t* palette) {
   if (whole) memcpy(palette, data, pcx_palette_size);
   free(data);
   if (!whole)
-    return fail("Bad palette file '%s': %lld bytes, a palette is 768\n", path, static_cast<long long>(length));
+    return fail("Bad palette file '%s': %lld byte%s, a palette is 768\n", path, static_cast<long long>(length),
+                length == 1 ? "" : "s");
   return true;
 }
 

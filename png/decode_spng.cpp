@@ -19,7 +19,7 @@ static struct {
   decltype(&spng_ctx_free) ctx_free;
   decltype(&spng_set_crc_action) set_crc_action;
   decltype(&spng_set_chunk_limits) set_chunk_limits;
-  decltype(&spng_set_png_buffer) set_png_buffer;
+  decltype(&spng_set_png_stream) set_png_stream;
   decltype(&spng_get_ihdr) get_ihdr;
   decltype(&spng_get_plte) get_plte;
   decltype(&spng_get_trns) get_trns;
@@ -44,7 +44,7 @@ static bool load_spng() {
                             {"spng_ctx_free", &spng.ctx_free},
                             {"spng_set_crc_action", &spng.set_crc_action},
                             {"spng_set_chunk_limits", &spng.set_chunk_limits},
-                            {"spng_set_png_buffer", &spng.set_png_buffer},
+                            {"spng_set_png_stream", &spng.set_png_stream},
                             {"spng_get_ihdr", &spng.get_ihdr},
                             {"spng_get_plte", &spng.get_plte},
                             {"spng_get_trns", &spng.get_trns},
@@ -64,6 +64,10 @@ static bool load_spng() {
 }
 
 static bool damaged(const char* path, int error) {
+  if (png_reader_failed(path)) return false;
+  if (error == SPNG_IO_EOF && png_in_iend()) {
+    return fail("Damaged PNG '%s': the file does not end with IEND, it may be cut short\n", path);
+  }
   const char* why = error == SPNG_IO_EOF ? "the file ends too early" : spng.strerror(error);
   return fail("Damaged PNG '%s': %s\n", path, why);
 }
@@ -156,13 +160,12 @@ static bool read_chunks_before_image(spng_ctx* ctx, const char* path, spng_ihdr*
 }
 
 // Decodes the image into `pixels` and reads the rest of the file, to its end.
-static bool decode_to_end(spng_ctx* ctx, const char* path, const spng_ihdr& ihdr, const uint8_t* file, uint32_t size,
-                          uint8_t* pixels) {
+static bool decode_to_end(spng_ctx* ctx, const char* path, const spng_ihdr& ihdr, uint8_t* pixels) {
   int error = decode_indices(ctx, ihdr, pixels);
+  png_image_done();
   if (!error) error = spng.decode_chunks(ctx);  // the chunks after the image, to IEND
   if (error) return damaged(path, error);
-  // libspng notices a file cut before IEND's CRC, but not one cut inside it.
-  if (size < png_iend_size || memcmp(file + size - png_iend_size, png_iend, png_iend_size) != 0) {
+  if (!png_ends_at_iend()) {
     return fail("Damaged PNG '%s': the file does not end with IEND, it may be cut short\n", path);
   }
   return true;
@@ -170,18 +173,23 @@ static bool decode_to_end(spng_ctx* ctx, const char* path, const spng_ihdr& ihdr
 
 // Everything is checked and decoded, to the end of the file, before any
 // value of the run changes, so that a damaged file leaves nothing behind.
-static bool decode_with(spng_ctx* ctx, const char* path, const uint8_t* file, uint32_t size) {
+// libspng's reader: the chunks the reader hands on, read as it asks.
+static int read_stream(spng_ctx*, void*, void* into, size_t size) {
+  return read_png_stream(static_cast<uint8_t*>(into), size) ? 0 : SPNG_IO_EOF;
+}
+
+static bool decode_with(spng_ctx* ctx, const char* path) {
   const int crc_action = png_checks_crc ? SPNG_CRC_ERROR : SPNG_CRC_USE;
   spng.set_crc_action(ctx, crc_action, crc_action);
   spng.set_chunk_limits(ctx, png_max_file_size, png_chunk_cache_limit);
-  spng.set_png_buffer(ctx, file, size);
+  spng.set_png_stream(ctx, read_stream, nullptr);
   spng_ihdr ihdr;
   spng_plte plte;
   spng_trns trns;
   if (!read_chunks_before_image(ctx, path, &ihdr, &plte, &trns)) return false;
   uint8_t* pixels = static_cast<uint8_t*>(malloc(static_cast<size_t>(ihdr.width) * ihdr.height));
   if (!pixels) return fail("Cannot allocate decode buffer\n");
-  if (!decode_to_end(ctx, path, ihdr, file, size, pixels)) {
+  if (!decode_to_end(ctx, path, ihdr, pixels)) {
     free(pixels);
     return false;
   }
@@ -192,11 +200,11 @@ static bool decode_with(spng_ctx* ctx, const char* path, const uint8_t* file, ui
   return true;
 }
 
-bool decode_png(const char* path, const uint8_t* file, uint32_t size) {
+bool decode_png(const char* path) {
   if (!load_spng()) return false;
   spng_ctx* ctx = spng.ctx_new(0);
   if (!ctx) return fail("Cannot allocate memory for decoding PNG\n");
-  bool decoded = decode_with(ctx, path, file, size);
+  bool decoded = decode_with(ctx, path);
   spng.ctx_free(ctx);
   return decoded;
 }

@@ -3,6 +3,6 @@
 #include "io.h"
 #include "png/png.h"
 
-bool decode_png(const char* path, const uint8_t*, uint32_t) {
+bool decode_png(const char* path) {
   return fail("Cannot read PNG '%s': this pcx2kob was built without libspng (Debian package libspng-dev)\n", path);
 }

@@ -24,12 +24,16 @@
 //         every dx-th pixel of every dy-th row from (x0, y0)
 //   IEND  the end
 //
-// Only those chunks reach the decoder. Every other ancillary chunk (text,
-// colour profiles, compressed or not) has its CRC checked and is dropped
-// unread, so nothing but the image data is ever inflated. Every chunk's CRC
-// is checked and the file must end with the IEND chunk: a damaged or cut
-// file is refused before anything is written. The file's length is checked
-// before any of it is read.
+// Only those chunks reach the decoder, read from the file as it asks for
+// them, and IDAT only until the image is complete. Every other chunk (text,
+// colour profiles, compressed or not, and IDAT after the image) is dropped:
+// within the first png_max_checked_bytes of such chunks it is read for its
+// CRC, beyond them passed over unread, by a seek, so that no chunk can cost
+// time or memory and nothing but the image data is ever inflated. The CRC of
+// every chunk the decoder reads is checked and the file must end with the
+// IEND chunk: a damaged or cut file is refused before anything is written.
+// A file's length is checked before any of it is read; a pipe is read as it
+// comes, up to the same length.
 #pragma once
 
 #include <cstddef>
@@ -44,6 +48,7 @@ constexpr uint32_t png_chunk_overhead = png_chunk_length_size + png_chunk_type_s
 constexpr uint32_t png_max_chunk_length = 0x7FFFFFFF;  // 2^31 - 1
 constexpr uint8_t png_ancillary_bit = 0x20;            // in the type's first byte
 constexpr uint8_t png_trns_type[png_chunk_type_size] = {'t', 'R', 'N', 'S'};
+constexpr uint8_t png_idat_type[png_chunk_type_size] = {'I', 'D', 'A', 'T'};
 constexpr uint32_t png_crc_polynomial = 0xEDB88320;  // CRC-32, bits reversed
 // IEND is always the same 12 bytes: length 0, type, CRC.
 constexpr uint32_t png_iend_size = png_chunk_overhead;
@@ -68,14 +73,20 @@ constexpr PngPass png_whole_image = {0, 0, 1, 1};  // the one pass of an image n
 
 // The largest PNG file read; an 8192 x 8192 sheet stored uncompressed is 64 MiB.
 constexpr uint32_t png_max_file_size = 256u << 20;
+// The input is read through a buffer of this size.
+constexpr size_t png_read_buffer_size = 64u << 10;
+// Bytes of dropped chunks read for their CRCs, at most, in one file.
+constexpr uint64_t png_max_checked_bytes = 16u << 20;
 // Memory libspng may keep for the ancillary chunks it is given (only tRNS).
 constexpr size_t png_chunk_cache_limit = 64u << 20;
 
 // The shared library that decodes PNG images, opened on the first PNG.
 constexpr char png_library[] = "libspng.so.0";
 
-// True when the file at `path` starts with the PNG signature; false for
-// anything else, including a file that cannot be opened or sought.
+// True when the file at `path` starts with the PNG signature, which a file
+// is sought for and a pipe or FIFO read for; the input stays open for
+// read_src_png. False for anything else, a terminal and a file that cannot
+// be opened included.
 bool input_is_png(const char* path);
 
 // Loads and decodes an indexed PNG whole into src_image (see image.h): the
@@ -83,6 +94,24 @@ bool input_is_png(const char* path);
 // palette, and the transparent index from tRNS unless -tc gave one.
 bool read_src_png(const char* path);
 
-// The decoder's half of read_src_png: decodes `file`, the PNG with only the
-// chunks the reader needs, and sets what read_src_png promises.
-bool decode_png(const char* path, const uint8_t* file, uint32_t size);
+// The decoder's half of read_src_png: decodes the PNG that read_png_stream
+// hands it and sets what read_src_png promises.
+bool decode_png(const char* path);
+
+// The next `size` bytes of the PNG as the decoder reads it: the signature
+// and the chunks it needs. False when the file ends first or cannot be read.
+bool read_png_stream(uint8_t* into, size_t size);
+
+// The decoder has the whole image: IDAT from here on is passed over.
+void png_image_done();
+
+// Whether the chunk the decoder reads (or last read) is IEND.
+bool png_in_iend();
+
+// After the decoder's last chunk: whether that was IEND, whole, at the very
+// end of the file.
+bool png_ends_at_iend();
+
+// When the reader itself refused the file (a dropped chunk's bad CRC, a
+// pipe too long), writes its message and returns true.
+bool png_reader_failed(const char* path);

@@ -39,16 +39,22 @@ Frame frames[KOB_BANK_MAX_SHEET];
 uint32_t frame_count;
 
 // Stored frames by plain hash, open addressing: frame number + 1, 0 free.
+// Only its first merge_mask + 1 slots are used, at least twice the frames.
 constexpr uint32_t merge_table_size = 2 * KOB_BANK_MAX_SHEET;  // a power of 2
 uint32_t merge_table[merge_table_size];
+uint32_t merge_mask;
 
 uint32_t bank_capacity;
 
+// The image record of the cell or sprite a stage looks at: the sheet's, its
+// pixels and size set for each.
+Image view;
+
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Reads a decimal number, with a leading '-' when `negative_allowed`, into
-// `value` and returns what follows it, or null when there is no digit or
-// the number is outside [minimum, maximum].
+// Reads a decimal number, with a leading '-' when `minimum` is negative,
+// into `value` and returns what follows it, or null when there is no digit
+// or the number is outside [minimum, maximum].
 const char* read_decimal(const char* text, int32_t minimum, int32_t maximum, int32_t* value) {
   const bool negative = *text == '-' && minimum < 0;
   if (negative) ++text;
@@ -198,6 +204,26 @@ void hash_frame(Frame* frame, uint32_t cell_width, uint32_t stride) {
   frame->mirror_hash = hash_value(hash_value(rows, cell_width - box.left - box.width), box.top);
 }
 
+// Whether two rows of `width` pixels are the same, eight pixels a step.
+bool same_row(const uint8_t* row, const uint8_t* other, uint32_t width) {
+  uint32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    if (group_at(row + x) != group_at(other + x)) return false;
+  }
+  for (; x < width; ++x) {
+    if (row[x] != other[x]) return false;
+  }
+  return true;
+}
+
+// Whether a row is the other's mirror image.
+bool same_row_mirrored(const uint8_t* row, const uint8_t* other, uint32_t width) {
+  for (uint32_t x = 0; x < width; ++x) {
+    if (row[x] != other[width - 1 - x]) return false;
+  }
+  return true;
+}
+
 // Whether `frame`'s opaque pixels are `stored`'s, in place or mirrored.
 bool same_pixels(const Frame& frame, const Frame& stored, bool mirrored, uint32_t cell_width, uint32_t stride) {
   const Box& a = frame.opaque;
@@ -208,9 +234,7 @@ bool same_pixels(const Frame& frame, const Frame& stored, bool mirrored, uint32_
     const size_t row_start = static_cast<size_t>(a.top + y) * stride;
     const uint8_t* row = frame.pixels + row_start + a.left;
     const uint8_t* other = stored.pixels + row_start + b.left;
-    for (uint32_t x = 0; x < a.width; ++x) {
-      if (row[x] != other[mirrored ? a.width - 1 - x : x]) return false;
-    }
+    if (!(mirrored ? same_row_mirrored(row, other, a.width) : same_row(row, other, a.width))) return false;
   }
   return true;
 }
@@ -218,8 +242,8 @@ bool same_pixels(const Frame& frame, const Frame& stored, bool mirrored, uint32_
 // The earlier stored frame whose pixels `frame` has, by `hash`, in place or
 // mirrored; frame_count when there is none.
 uint32_t find_stored(const Frame& frame, uint64_t hash, bool mirrored, uint32_t cell_width, uint32_t stride) {
-  for (uint32_t slot = static_cast<uint32_t>(hash) & (merge_table_size - 1); merge_table[slot] != 0;
-       slot = (slot + 1) & (merge_table_size - 1)) {
+  for (uint32_t slot = static_cast<uint32_t>(hash) & merge_mask; merge_table[slot] != 0;
+       slot = (slot + 1) & merge_mask) {
     const Frame& stored = frames[merge_table[slot] - 1];
     if (stored.plain_hash == hash && same_pixels(frame, stored, mirrored, cell_width, stride)) {
       return merge_table[slot] - 1;
@@ -229,8 +253,8 @@ uint32_t find_stored(const Frame& frame, uint64_t hash, bool mirrored, uint32_t 
 }
 
 void remember_stored(uint32_t number) {
-  uint32_t slot = static_cast<uint32_t>(frames[number].plain_hash) & (merge_table_size - 1);
-  while (merge_table[slot] != 0) slot = (slot + 1) & (merge_table_size - 1);
+  uint32_t slot = static_cast<uint32_t>(frames[number].plain_hash) & merge_mask;
+  while (merge_table[slot] != 0) slot = (slot + 1) & merge_mask;
   merge_table[slot] = number + 1;
 }
 
@@ -279,16 +303,15 @@ bool reserve(uint32_t more) {
 // Appends the sprite of a stored frame, compiled from its rectangle of the
 // sheet.
 bool append_sprite(const Frame& frame) {
-  Image sprite = src_image;
-  sprite.pixels =
-      const_cast<uint8_t*>(frame.pixels) + static_cast<size_t>(frame.sprite.top) * src_image.stride + frame.sprite.left;
-  sprite.width = frame.sprite.width;
-  sprite.height = frame.sprite.height;
+  view.pixels =
+      const_cast<uint8_t*>(frame.pixels) + static_cast<size_t>(frame.sprite.top) * view.stride + frame.sprite.left;
+  view.width = frame.sprite.width;
+  view.height = frame.sprite.height;
   if (!reserve(KOB_HEADER_SIZE)) return false;
-  put_sprite_header(out_bank + out_bank_size, sprite);
+  put_sprite_header(out_bank + out_bank_size, view);
   out_bank_size += KOB_HEADER_SIZE;
-  for (uint32_t column = 0; column < sprite.width; ++column) {
-    const unsigned length = encode_strip(sprite, column);
+  for (uint32_t column = 0; column < view.width; ++column) {
+    const unsigned length = encode_strip(view, column);
     if (!reserve(length)) return false;
     memcpy(out_bank + out_bank_size, out_strip, length);
     out_bank_size += length;
@@ -312,16 +335,15 @@ void put_entry(uint8_t* entry, const Frame& frame, uint32_t sprite_offset) {
 // Trims frame `number` from its cell and takes its hotspot.
 bool cut_frame(uint32_t number, uint32_t cells_across) {
   Frame& frame = frames[number];
-  Image cell = src_image;
-  cell.width = grid_width;
-  cell.height = grid_height;
-  cell.pixels = src_image.pixels + static_cast<size_t>(number / cells_across) * grid_height * src_image.stride +
+  view.width = grid_width;
+  view.height = grid_height;
+  view.pixels = src_image.pixels + static_cast<size_t>(number / cells_across) * grid_height * src_image.stride +
                 static_cast<size_t>(number % cells_across) * grid_width;
-  frame.pixels = cell.pixels;
+  frame.pixels = view.pixels;
   frame.hotspot_x = bank_hotspot_x;
   frame.hotspot_y = bank_hotspot_y;
-  if (bank_mark_given && !take_mark(cell, number, &frame)) return false;
-  frame.opaque = opaque_box(cell);
+  if (bank_mark_given && !take_mark(view, number, &frame)) return false;
+  frame.opaque = opaque_box(view);
   frame.sprite = frame.opaque;
   widen(&frame.sprite.left, &frame.sprite.width, grid_width);
   widen(&frame.sprite.top, &frame.sprite.height, strip_height_for(grid_height));
@@ -370,7 +392,9 @@ bool compile_bank() {
     return fail("Mark %u is the transparent index\n", bank_mark);
   }
   frame_count = cells;
-  memset(merge_table, 0, sizeof merge_table);
+  view = src_image;
+  for (merge_mask = 1; merge_mask < 2 * cells - 1; merge_mask = merge_mask * 2 + 1) continue;
+  memset(merge_table, 0, (merge_mask + 1) * sizeof merge_table[0]);
   for (uint32_t number = 0; number < cells; ++number) {
     if (!cut_frame(number, cells_across)) return false;
   }

@@ -3,7 +3,8 @@
 # checks that both tools and their manual pages land where they belong, that
 # the pages render without a warning, and that the installed tools run; and
 # that the DOS side lands in share/pcx2kob, where a program built with bcc
-# from the installed headers links with the installed library.
+# from the installed headers links with the installed library; and that the
+# documentation, its pictures and the licence land in share/doc/pcx2kob.
 set -eu
 build=$1
 prefix=$(mktemp -d)
@@ -19,6 +20,11 @@ for tool in pcx2kob kob2pcx; do
   "$prefix/bin/$tool" -h 2>/dev/null || status=$?
   [ "$status" -eq 1 ] || { echo "$tool -h exited with $status" >&2; exit 1; }
 done
+doc=$prefix/share/doc/pcx2kob
+for file in "$(dirname "$0")"/../docs/*.md "$(dirname "$0")"/../docs/*.png "$(dirname "$0")"/../LICENSE; do
+  cmp -s "$file" "$doc/$(basename "$file")" || { echo "share/doc/pcx2kob/$(basename "$file") is not the tree's" >&2; exit 1; }
+done
+grep -q '^License: MIT$' "$doc/copyright" || { echo "share/doc/pcx2kob/copyright names no licence" >&2; exit 1; }
 data=$prefix/share/pcx2kob
 for file in kob.h kob.inc kobseam.h modex.h modexseam.h vgaregs.h kobcheck.c kobdraw.c modex.c; do
   test -f "$data/modex/$file" || { echo "missing share/pcx2kob/modex/$file" >&2; exit 1; }

@@ -3,25 +3,25 @@
 
 Each run that plays dumps the page on screen after a fixed number of frames; it must be the picture painted from
 the sheet's pixels: the sky and ground the game describes, and the slimes where their motion puts them, clipped,
-later ones on top. Each run given missing or broken files must say one line, end with errorlevel 1 in text mode,
-and write no dump."""
+later ones on top, the marker of their feet transparent. Each run given missing or broken files must say one line,
+end with errorlevel 1 in text mode, and write no dump."""
 import os
 import shutil
 import subprocess
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / 'examples'))
+EXAMPLES = Path(__file__).resolve().parent.parent / 'examples'
+sys.path.insert(0, str(EXAMPLES))
 from make_example import pcx_file  # noqa: E402  (the project's own PCX writer)
 
 W, H = 320, 240
 CELL_W, CELL_H, FRAMES, FRAME_TICKS, SLIMES = 48, 40, 4, 6, 8
-SKY, SKY_SHADES, GROUND, HORIZON = 32, 16, 48, 200
+SKY, SKY_SHADES, GROUND, HORIZON, MARK = 32, 16, 48, 200, 5
 CONF = (b'[sdl]\noutput=surface\n[dosbox]\nmachine=vgaonly\n[cpu]\ncycles=max\n[mixer]\nnosound=true\n'
         b'[sblaster]\nsbtype=none\n[speaker]\npcspeaker=false\n')
 # mov ah,0Fh; int 10h; mov ah,4Ch; int 21h: the video mode as errorlevel.
 VMODE = bytes([0xB4, 0x0F, 0xCD, 0x10, 0xB4, 0x4C, 0xCD, 0x21])
-SPRITES = [f'SLIME{n}.KOB' for n in range(FRAMES)]
 
 
 def pcx_rows(data):
@@ -48,7 +48,8 @@ def step(at, speed, low, high):
 
 
 def painted(sheet, frames):
-    """The page on screen after `frames` frames."""
+    """The page on screen after `frames` frames: each slime's cell with its top-left corner where the game's rules
+    of motion put it (its feet, the hotspot, 24 and 37 pixels further)."""
     slimes = [[10 + 37 * i, 5 + 23 * i, 1 + i % 3, -1 - i % 3 if i % 2 else 1 + i % 2] for i in range(SLIMES)]
     for _ in range(frames - 1):
         for s in slimes:
@@ -59,7 +60,8 @@ def painted(sheet, frames):
         cell = (tick // FRAME_TICKS + i) % FRAMES
         for r in range(max(0, -y), min(CELL_H, H - y)):
             for c in range(max(0, -x), min(CELL_W, W - x)):
-                screen[(y + r) * W + x + c] = sheet[r][cell * CELL_W + c] or screen[(y + r) * W + x + c]
+                pixel = sheet[r][cell * CELL_W + c]
+                screen[(y + r) * W + x + c] = pixel if pixel not in (0, MARK) else screen[(y + r) * W + x + c]
     return bytes(screen)
 
 
@@ -70,24 +72,25 @@ def main(pcx2kob, kob2pcx, slimes_com, sheet_pcx, work):
     (work / 'DOSBOX.CNF').write_bytes(CONF)
     (work / 'VMODE.COM').write_bytes(VMODE)
     shutil.copy(slimes_com, work / 'SLIMES.COM')
-    subprocess.run([pcx2kob, '-i', sheet_pcx, '-o', good / 'SLIME%d.KOB', '-p', good / 'SLIME.PAL', '-grid',
-                    f'{CELL_W}x{CELL_H}'], check=True)
-    # A sound sprite one column wider than the game's strip tables.
+    subprocess.run([pcx2kob, '-i', sheet_pcx, '-grid', f'{CELL_W}x{CELL_H}', '-bank', good / 'SLIME.KBK', '-mark',
+                    str(MARK), '-p', good / 'SLIME.PAL'], check=True)
+    # Sound banks of cells one column wider than the game's strip tables, and of one frame.
     (work / 'W.PCX').write_bytes(pcx_file([1] * (CELL_W + 1) * 2, CELL_W + 1, 2, bytes(768)))
-    subprocess.run([pcx2kob, '-i', work / 'W.PCX', '-o', work / 'W.KOB'], check=True)
-    kob = {name: (good / name).read_bytes() for name in SPRITES}
-    over = kob['SLIME1.KOB'][:17] + bytes([kob['SLIME1.KOB'][17] + 1]) + kob['SLIME1.KOB'][18:]
+    subprocess.run([pcx2kob, '-i', work / 'W.PCX', '-bank', work / 'W.KBK'], check=True)
+    subprocess.run([pcx2kob, '-i', EXAMPLES / 'slime.pcx', '-bank', work / 'ONE.KBK'], check=True)
+    bank = (good / 'SLIME.KBK').read_bytes()
+    first = 16 + 16 * FRAMES + 17  # the skip of frame 0's sprite's first record
     cases = {  # directory: (files replaced, None to leave out; the command tail; the line it must say)
-        'MISSING': ({'SLIME2.KOB': None}, '5 D.BIN', "Cannot open sprite file 'SLIME2.KOB'"),
+        'MISSING': ({'SLIME.KBK': None}, '5 D.BIN', "Cannot open bank file 'SLIME.KBK'"),
         'NOPAL': ({'SLIME.PAL': None}, '5 D.BIN', "Cannot open palette file 'SLIME.PAL'"),
         'SHORTPAL': ({'SLIME.PAL': bytes(767)}, '5 D.BIN', "Bad palette file 'SLIME.PAL': not 768 bytes"),
-        'OVER': ({'SLIME1.KOB': over}, '5 D.BIN', None),
-        'TAIL': ({'SLIME3.KOB': kob['SLIME3.KOB'] + b'\0'}, '5 D.BIN', None),
-        'MAGIC': ({'SLIME0.KOB': b'k' + kob['SLIME0.KOB'][1:]}, '5 D.BIN', None),
-        'WIDE': ({'SLIME0.KOB': (work / 'W.KOB').read_bytes()}, '5 D.BIN',
-                 "Bad sprite file 'SLIME0.KOB': 49 columns, more than the strip table holds (byte 10)"),
-        'BIG': ({'SLIME2.KOB': kob['SLIME2.KOB'] + bytes(6144)}, '5 D.BIN',
-                "Bad sprite file 'SLIME2.KOB': over 6144 bytes"),
+        'OVER': ({'SLIME.KBK': bank[:first] + bytes([bank[first] + 1]) + bank[first + 1:]}, '5 D.BIN', None),
+        'TAIL': ({'SLIME.KBK': bank + b'\0'}, '5 D.BIN', None),
+        'MAGIC': ({'SLIME.KBK': b'k' + bank[1:]}, '5 D.BIN', "Bad bank file 'SLIME.KBK': no KOBBVGAX magic (byte 0)"),
+        'WIDE': ({'SLIME.KBK': (work / 'W.KBK').read_bytes()}, '5 D.BIN',
+                 "Bad bank file 'SLIME.KBK': cells 49 wide, wider than the game's 48"),
+        'ONE': ({'SLIME.KBK': (work / 'ONE.KBK').read_bytes()}, '5 D.BIN', "Bad bank file 'SLIME.KBK': no frame 1"),
+        'BIG': ({'SLIME.KBK': bank + bytes(8192)}, '5 D.BIN', "Bad bank file 'SLIME.KBK': over 8192 bytes"),
         'USAGE': ({}, '0 D.BIN', 'Usage: SLIMES [frames [dumpfile]]'),
         'USAGE2': ({}, '5 D.BIN X', 'Usage: SLIMES [frames [dumpfile]]'),
     }

@@ -44,37 +44,22 @@ def compile_kob(name, pcx, *options):
     images[name] = [out[y * stride:y * stride + xmax - xmin + 1] for y in range(ymax - ymin + 1)], None
 
 
-def compile_bank(name, cells, hotspots, across):
-    """A bank of the cells (pixel rows) as the layout puts it, each frame's sprite compiled by pcx2kob from its
-    cell trimmed to its opaque pixels (widened to 2 x 2 into the cell); a cell that is an earlier one, or its
-    mirror image, shares that one's sprite."""
+def compile_bank(name, cells, hotspots, across, outside):
+    """pcx2kob -bank on a sheet of the cells (pixel rows, none of colour 200), each hotspot marked in its cell in
+    colour 200, but those at `outside`, which -hotspot gives."""
     height, width = len(cells[0]), len(cells[0][0])
-    table, sprites, stored = b'', b'', {}  # stored: cell rows -> frame, left, sprite width
-    at = 16 + 16 * len(cells)
+    down = len(cells) // across
+    sheet = [[0] * (width * across) for _ in range(height * down)]
     for n, (rows, (hx, hy)) in enumerate(zip(cells, hotspots)):
         images[f'{name}[{n}]'] = rows, (hx, hy)
-        key, mirror = tuple(map(bytes, rows)), tuple(bytes(reversed(row)) for row in rows)
-        opaque = [(c, r) for r in range(height) for c in range(width) if rows[r][c]]
-        if not opaque:
-            table += struct.pack('<BBHIHHhh', 0, 0, 0, 0, 0, 0, hx, hy)
-            continue
-        if key in stored or mirror in stored:
-            source, left, top, used = stored[key] if key in stored else stored[mirror]
-            left = left if key in stored else width - left - used
-            table += struct.pack('<BBHIHHhh', 2 if key in stored else 3, 0, source, 0, left, top, hx, hy)
-            continue
-        left, right = min(c for c, _ in opaque), max(c for c, _ in opaque) + 1
-        top, bottom = min(r for _, r in opaque), max(r for _, r in opaque) + 1
-        left, top = min(left, width - 2), min(top, height - 2)
-        right, bottom = max(right, left + 2), max(bottom, top + 2)
-        (work / 'CELL.PCX').write_bytes(pcx_file([p for row in rows[top:bottom] for p in row[left:right]],
-                                                 right - left, bottom - top, bytes(768)))
-        subprocess.run([pcx2kob, '-i', work / 'CELL.PCX', '-o', work / 'CELL.KOB'], check=True)
-        stored[key] = n, left, top, right - left
-        table += struct.pack('<BBHIHHhh', 1, 0, 0, at + len(sprites), left, top, hx, hy)
-        sprites += read('CELL.KOB')
-    header = b'KOBBVGAX' + struct.pack('<HHHH', width, height, across, len(cells))
-    (work / name).write_bytes(header + table + sprites)
+        for r in range(height):
+            sheet[n // across * height + r][n % across * width:(n % across + 1) * width] = rows[r]
+        if (hx, hy) != outside:
+            sheet[n // across * height + hy][n % across * width + hx] = 200
+    (work / 'SHEET.PCX').write_bytes(pcx_file([p for row in sheet for p in row], width * across, height * down,
+                                              bytes(768)))
+    subprocess.run([pcx2kob, '-i', work / 'SHEET.PCX', '-grid', f'{width}x{height}', '-bank', work / name, '-mark',
+                    '200', '-hotspot', '%d,%d' % outside], check=True)
 
 
 def start_dosbox():
@@ -150,7 +135,7 @@ def check_draws():
               '/B:250 /C /R:1000 A.KOB@100,50 A.KOB@102,52,H B.KOB@3,203 B.KOB@200,30 F.KOB@7,7 D.KOB@-1,-1',
               '/B:250 /C B.KOB@101,17 B.KOB@101,61,H G.KOB@-2,-2,H C.KOB@-95,-7,H']
     # A bank of 30 x 20 cells: a blob, its mirror image, itself again, nothing, one column at the right edge (its
-    # sprite widened left), the whole cell; hotspots inside and outside the cells.
+    # sprite widened left), the whole cell; hotspots marked inside the cells, and one outside.
     blob = [[0] * 30 for _ in range(20)]
     for r in range(3, 17):
         for c in range(4, 26):
@@ -158,7 +143,7 @@ def check_draws():
     edge = [[0] * 29 + [r * 9 + 1 if 4 < r < 15 else 0] for r in range(20)]
     whole = [[rng.randrange(1, 200) for _ in range(30)] for _ in range(20)]
     compile_bank('K.KBK', [blob, [row[::-1] for row in blob], blob, [[0] * 30] * 20, edge, whole],
-                 [(15, 19), (15, 19), (0, 0), (3, 3), (29, 0), (-20, 40)], 3)
+                 [(15, 19), (15, 19), (0, 0), (3, 3), (29, 0), (-20, 40)], 3, (-20, 40))
     plans += ['/P:R.PAL /B:250 K.KBK[0]@100,50 K.KBK[1]@150,50 K.KBK[2]@200,50,H K.KBK[3]@5,5 K.KBK[4]@60,120 K.KBK[5]',
               '/B:250 K.KBK[0]@10,14 K.KBK[1]@300,225,H K.KBK[5]@-25,100 K.KBK[4]@318,10 K.KBK[0]@160,2,H A.KOB@1,1',
               '/B:250 /C K.KBK[0]@100,100 K.KBK[0]@2,100 K.KBK[1]@200,100,H K.KBK[2]@50,50 K.KBK[5]@250,230 K.KBK[1]',

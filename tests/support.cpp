@@ -232,8 +232,7 @@ Pcx pcx_of(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t stride
 }
 
 void release_image() {
-  free(src_pcx);
-  src_pcx = nullptr;
+  release_src_pcx();
   free(src_image.pixels);
   src_image.pixels = nullptr;
 }

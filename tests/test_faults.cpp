@@ -144,6 +144,43 @@ TEST(Faults, UnseekableAndSpecialInputs) {
   close(piped[0]);
 }
 
+// Sparse PCX files far larger than their image: a valid header then zeros,
+// just under 4 GiB, and a bad header before 1 GiB. The file is mapped, not
+// read, so each is answered within a second and 64 MiB (the child's peak),
+// by the sprite of the zeros the image needs or by the header's refusal.
+TEST(Faults, LargePcxAnsweredQuickly) {
+  const uint32_t width = 64, height = 48;
+  const Bytes zeros_file = build_pcx(pcx_of(Bytes(width * height, 0), width, height, width));
+  const Bytes header(zeros_file.begin(), zeros_file.begin() + 128);
+  Bytes bad_header = header;
+  bad_header[0] = 0;
+  const Bytes zeros_sprite = kob_of(Bytes(width * height, 0), width, height);
+  struct Row {
+    const Bytes* header;
+    off_t length;
+    std::string err;
+  };
+  const Row rows[] = {{&header, off_t{UINT32_MAX}, ""},
+                      {&header, off_t{1} << 30, ""},
+                      {&bad_header, off_t{1} << 30, "PCX format not supported\n"}};
+  const std::string in = scratch_path("large.pcx"), out = scratch_path("large.kob");
+  RunOptions measured;  // through peak_rss, which prints the tool's peak memory
+  measured.exe = PEAK_RSS;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.length);
+    write_bytes(in, *row.header);
+    ASSERT_EQ(truncate(in.c_str(), row.length), 0);
+    unlink(out.c_str());
+    ToolRun run = run_tool({PCX2KOB_EXE, "-i", in, "-o", out}, measured);
+    EXPECT_EQ(run.err, row.err);
+    EXPECT_EQ(run.status, row.err.empty() ? 0 : 1);
+    EXPECT_LT(run.seconds, 1.0);
+    EXPECT_LT(run.out.empty() ? 1L << 30 : std::stol(run.out), 64 * 1024) << run.out;
+    EXPECT_EQ(file_exists(out) ? read_bytes(out) : Bytes{}, row.err.empty() ? zeros_sprite : Bytes{});
+  }
+  unlink(in.c_str());
+}
+
 // A FIFO that another process is writing to still cannot be sought.
 TEST(Faults, FifoWithAWriter) {
   std::string fifo = scratch_path("fed-fifo");

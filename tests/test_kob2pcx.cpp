@@ -36,8 +36,9 @@ Bytes small_sprite() {
 }
 
 TEST(Kob2pcx, CommandLine) {
-  std::string sprite = scratch_path("cli.kob");
+  std::string sprite = scratch_path("cli.kob"), one_byte = scratch_path("one-byte.pal");
   write_bytes(sprite, small_sprite());
+  write_bytes(one_byte, {0});
   struct Row {
     std::vector<std::string> args;
     std::string err;
@@ -55,6 +56,8 @@ TEST(Kob2pcx, CommandLine) {
       {{"-i", sprite, "-o", "/dev/full"}, "Cannot write file '/dev/full', No space left on device\n"},
       {{"-i", sprite, "-o", scratch_path("x.pcx"), "-p", sprite},
        "Bad palette file '" + sprite + "': 24 bytes, a palette is 768\n"},
+      {{"-i", sprite, "-o", scratch_path("x.pcx"), "-p", one_byte},
+       "Bad palette file '" + one_byte + "': 1 byte, a palette is 768\n"},
   };
   for (const Row& row : rows) {
     ToolRun run = run_kob2pcx(row.args);
@@ -97,6 +100,7 @@ TEST(Kob2pcx, MalformedSpritesAreRefused) {
       {Bytes(good.begin(), good.end() - 2), "the file ends inside strip 1 (byte 22)"},
       {Bytes(good.begin(), good.begin() + 17), "the file ends inside strip 0 (byte 17)"},
       {join({good, {0x00, 0x00}}), "2 bytes after the last strip (byte 24)"},
+      {join({good, {0x00}}), "1 byte after the last strip (byte 24)"},
   };
   std::string sprite = scratch_path("bad.kob");
   for (const Row& row : rows) {

@@ -2,6 +2,7 @@
 // against PCX, files from other tools, tRNS, refused PNGs leaving nothing on
 // disk; a sheet's cells against their cut-out images, and the output names.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -225,9 +226,10 @@ Bytes zlib_bomb(uint32_t mib) {
 }
 
 // Compressed ancillary chunks that inflate to 1000 MiB, before or after the
-// image, and a 4 GiB file: each answered within a second and 64 MiB (the
-// child's peak as getrusage tells it), by the sprite of the image without
-// them or by one line and no files.
+// image, a 250 MiB private chunk before the image and 250 MiB of IDAT after
+// it (both sparse on disk), and a 4 GiB file: each answered within a second
+// and 64 MiB (the child's peak as getrusage tells it), by the sprite of the
+// image without them or by one line and no files.
 TEST_F(Png, DecompressionBombs) {
   const Bytes bomb = zlib_bomb(1000);
   ASSERT_LT(bomb.size(), 1200000u);
@@ -243,7 +245,17 @@ TEST_F(Png, DecompressionBombs) {
   write_bytes(in, build_png({}));
   ASSERT_EQ(run_tool({"-i", in, "-o", plain}).status, 0);
   const std::string sparse = "4 GiB";
+  // A chunk of 250 MiB of zeros, put into the file at byte `at` as a hole.
+  struct Hole {
+    std::string type;
+    size_t at;
+  };
+  const size_t before_idat = 8 + 25 + 24, before_iend = build_png({}).size() - 12;
+  const std::vector<Hole> holes = {{"prIv", before_idat}, {"IDAT", before_iend}};
+  const Bytes hole_marker = bytes_of("hole");
   const std::vector<std::pair<Bytes, std::string>> rows = {
+      {join({hole_marker, {0}}), ""},
+      {join({hole_marker, {1}}), ""},
       {build_png({.before_idat = ztxt}), ""},
       {build_png({.after_idat = ztxt}), ""},
       {build_png({.before_idat = itxt}), ""},
@@ -260,8 +272,20 @@ TEST_F(Png, DecompressionBombs) {
     unlink(out.c_str());
     unlink(pal.c_str());
     const bool huge = file == bytes_of(sparse);
+    const bool holed =
+        file.size() == hole_marker.size() + 1 && std::equal(hole_marker.begin(), hole_marker.end(), file.begin());
     write_bytes(in, huge ? build_png({.before_idat = ztxt}) : file);
     ASSERT_EQ(huge ? truncate(in.c_str(), off_t{4} << 30) : 0, 0);
+    if (holed) {
+      const Hole& hole = holes[file.back()];
+      const Bytes whole = build_png({});
+      const uint32_t length = 250u << 20;
+      write_bytes(in, join({Bytes(whole.begin(), whole.begin() + long(hole.at)), be32(length), bytes_of(hole.type)}));
+      const Bytes rest = join({be32(0), Bytes(whole.begin() + long(hole.at), whole.end())});  // a CRC, then the rest
+      int fd = open(in.c_str(), O_WRONLY);
+      ASSERT_EQ(pwrite(fd, rest.data(), rest.size(), off_t(hole.at + 8 + length)), ssize_t(rest.size()));
+      close(fd);
+    }
     ToolRun run = run_tool({PCX2KOB_EXE, "-i", in, "-o", out, "-p", pal}, measured);
     EXPECT_EQ(run.err, err);
     EXPECT_EQ(run.status, err.empty() ? 0 : 1);
@@ -271,6 +295,44 @@ TEST_F(Png, DecompressionBombs) {
     EXPECT_EQ(read_bytes(out), err.empty() ? read_bytes(plain) : Bytes{});
   }
   unlink(in.c_str());
+}
+
+// A PNG on a pipe is read as it comes: the sprite and palette of the same
+// file on disk, or the same refusal; a PCX on a pipe is still refused.
+TEST_F(Png, ThroughAPipe) {
+  const std::string on_disk = scratch_path("piped.png"), out = scratch_path("piped.kob"),
+                    pal = scratch_path("piped.pal");
+  const Bytes valid = build_png({.pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}});
+  const Bytes text = png_chunk("tEXt", bytes_of(std::string("Title\0x", 7)));
+  const std::vector<std::pair<Bytes, std::string>> rows = {
+      {valid, ""},
+      {build_png({.interlaced = true, .before_idat = text, .after_idat = text}), ""},
+      {read_bytes(std::string(TEST_DATA_DIR) + "/png/pillow-8bit-61x40.png"), ""},
+      {Bytes(valid.begin(), valid.end() - 20), "Damaged PNG '/dev/stdin': the file ends too early\n"},
+      {join({valid, {0}}), "Damaged PNG '/dev/stdin': the file does not end with IEND, it may be cut short\n"},
+      {read_bytes(std::string(EXAMPLES_DIR) + "/slime.pcx"), "Cannot read PCX\n"},
+  };
+  for (const auto& [file, err] : rows) {
+    SCOPED_TRACE(err);
+    ASSERT_LT(file.size(), 65536u);  // all in the pipe before the tool starts
+    int piped[2];
+    ASSERT_EQ(pipe(piped), 0);
+    ASSERT_EQ(write(piped[1], file.data(), file.size()), ssize_t(file.size()));
+    close(piped[1]);
+    RunOptions from_pipe;
+    from_pipe.stdin_fd = piped[0];
+    unlink(out.c_str());
+    ToolRun run = run_tool({"-i", "/dev/stdin", "-o", out, "-p", pal}, from_pipe);
+    close(piped[0]);
+    EXPECT_EQ(run.err, err);
+    EXPECT_EQ(run.status, err.empty() ? 0 : 1);
+    if (!err.empty()) continue;
+    const Bytes sprite = read_bytes(out), palette = read_bytes(pal);
+    write_bytes(on_disk, file);
+    ASSERT_EQ(run_tool({"-i", on_disk, "-o", out, "-p", pal}).status, 0);
+    EXPECT_EQ(sprite, read_bytes(out));
+    EXPECT_EQ(palette, read_bytes(pal));
+  }
 }
 
 // Without a usable libspng a PNG gets one line naming it; a PCX never needs it.
