@@ -42,11 +42,11 @@ static const char* volatile temp_path;
 
 // The first output this run put in place: a later output's target that
 // turns out to be the same file (two spellings of one name on a
-// case-insensitive file system) is refused instead of replacing it.
+// case-insensitive file system) is refused instead of replacing it. Its
+// identity is looked up afresh at each check: a file written again under
+// its own name is a new file, and the old one's inode may be reused.
 static struct {
   bool placed;
-  dev_t device;
-  ino_t inode;
   char name[PATH_MAX];
 } first_output;
 
@@ -190,18 +190,17 @@ static const char* target_leaf() { return target_name + directory_length(target_
 // The very same name is a deliberate rewrite (the stages' library writes one
 // file again and again in the tests); the tools refuse it before they start.
 static bool replaces_first_output(const char* path) {
-  struct stat target;
+  struct stat target, first;
   if (!first_output.placed || strcmp(path, first_output.name) == 0) return false;
   if (fstatat(temp_directory, target_leaf(), &target, 0) != 0) return false;
-  return target.st_dev == first_output.device && target.st_ino == first_output.inode;
+  if (stat(first_output.name, &first) != 0) return false;
+  return target.st_dev == first.st_dev && target.st_ino == first.st_ino;
 }
 
-// Remembers the first output put in place, `written` being its file.
-static void remember_output(const struct stat& written, const char* path) {
+// Remembers the first output put in place.
+static void remember_output(const char* path) {
   if (first_output.placed) return;
   first_output.placed = put_path(first_output.name, 0, path, strlen(path));
-  first_output.device = written.st_dev;
-  first_output.inode = written.st_ino;
 }
 
 // The error settle_temp gives for a target that is the run's first output.
@@ -327,15 +326,14 @@ int create_file(const char* path) {
 // rename fails, the temporary file goes, the target stays as it was, and
 // the failure is reported under the user's name for it.
 static bool close_written(int fd, const char* path, int error) {
-  struct stat written;
-  const bool renamed = temp_path != nullptr && fstat(fd, &written) == 0;
+  const bool renamed = temp_path != nullptr;
   if (close(fd) != 0 && error == 0) error = errno;
   error = settle_temp(error, path);
   if (error == error_first_output) {
     return fail("Output '%s' is the same file as '%s'\n", path, first_output.name);
   }
   if (error != 0) return fail("Cannot write file '%s', %s\n", path, strerror(error));
-  if (renamed) remember_output(written, path);
+  if (renamed) remember_output(path);
   return true;
 }
 

@@ -1,6 +1,6 @@
 /* KOBVIEW: shows KOB sprites on a VGA in Mode X 320 x 240.
  *
- *   KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] [/C] [/R:n] sprite[@x,y[,H]] ...
+ *   KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] [/C] [/R:n] sprite[@x,y[,H]] bank[n][@x,y[,H]] ...
  *
  * A DOS .COM program built with dev86 bcc (bcc -ansi -Md). Every file is
  * read and checked before the screen changes (viewer.c); this file is the

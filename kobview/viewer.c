@@ -168,7 +168,8 @@ int parse_arguments(int argc, char **argv) {
     if (failed) return 1;
   }
   if (sprite_count == 0)
-    return say("Usage: KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] [/C] [/R:n] sprite[@x,y[,H]] ...");
+    return say(
+        "Usage: KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] [/C] [/R:n] sprite[@x,y[,H]] bank[n][@x,y[,H]] ...");
   return 0;
 }
 
@@ -187,7 +188,7 @@ int load_palette(void) {
   view_close(file);
   if (length < 0) return say_about("Cannot read palette file '%s'", palette_path);
   if (length == MODEX_PALETTE_SIZE) return 0;
-  sprintf(line, "': %ld bytes, a palette is %u", length, (unsigned)MODEX_PALETTE_SIZE);
+  sprintf(line, "': %ld byte%s, a palette is %u", length, length == 1 ? "" : "s", (unsigned)MODEX_PALETTE_SIZE);
   view_print("Bad palette file '", 18);
   view_print(palette_path, (unsigned)strlen(palette_path));
   return say(line);

@@ -169,6 +169,7 @@ def check_refuses():
     compile_kob('S.KOB', EXAMPLES / 'slime.pcx', '-p', work / 'S.PAL')
     good = read('S.KOB')
     (work / 'P767.PAL').write_bytes(read('S.PAL')[:767])
+    (work / 'P1.PAL').write_bytes(read('S.PAL')[:1])
     kept = {'X.BIN': b'an earlier dump', 'Q.PAL': read('S.PAL'), 'T.KOB': good, 'S.KOB': good, 'SUB/K.TXT': b'kept',
             'SUB/S.KOB': good}
     (work / 'SUB').mkdir()
@@ -177,13 +178,14 @@ def check_refuses():
     rows = [  # (command tail, the console line)
         ('NONE.KOB', "Cannot open sprite file 'NONE.KOB'"),
         ('/P:P767.PAL S.KOB', "Bad palette file 'P767.PAL': 767 bytes, a palette is 768"),
+        ('/P:P1.PAL S.KOB', "Bad palette file 'P1.PAL': 1 byte, a palette is 768"),
         ('/P:NONE.PAL S.KOB', "Cannot open palette file 'NONE.PAL'"),
         *((f'/{s} S.KOB', f"Bad switch '/{s}'") for s in ('Q:1', 'B:256', '', 'P', 'D:', 'B', 'B:', 'P:', 'x:1',
                                                           'R:0', 'R:', 'R:1001', 'R', 'R:-1', 'C:1', 'CC')),
         *((f'S.KOB@{p}', f"Bad position 'S.KOB@{p}'") for p in ('1', '1,x', '40000,0', '1,2,3', '1,2,', '1,2,X',
                                                                    '1,2,HH', '1,2,H,', '1,2H')),
         (' '.join(['S.KOB'] * 9), 'Too many sprites: at most 8'),
-        ('', 'Usage: KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] [/C] [/R:n] sprite[@x,y[,H]] ...'),
+        ('', 'Usage: KOBVIEW [/P:palette] [/B:index] [/D:dumpfile] [/C] [/R:n] sprite[@x,y[,H]] bank[n][@x,y[,H]] ...'),
         *((f'/D:{d} {tail}', f"Dump file '{d}' is also an input") for d, tail in (
             ('s.kob', 'S.KOB@0,0'), ('.\\S.KOB', 'S.KOB'), ('C:S.KOB', 'S.KOB'), ('C:\\T.KOB', 'S.KOB T.KOB@1,1'),
             ('.\\Q.PAL', '/P:Q.PAL T.KOB@0,0'))),
