@@ -39,6 +39,12 @@
 #ifndef KOB_H
 #define KOB_H
 
+/* DJGPP's gcc builds only 32-bit flat programs: it takes the flat seam and
+ * the 32-bit compiled code without being told. */
+#if defined(__DJGPP__) && !defined(MODEX_FLAT32)
+#define MODEX_FLAT32
+#endif
+
 #if defined(__BCC__) && !defined(const)
 #define const /* dev86 bcc has no const; nothing here relies on it */
 #endif

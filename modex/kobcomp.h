@@ -64,7 +64,7 @@
 
 #include "kob.h"
 
-#if defined(__DJGPP__) || (defined(__WATCOMC__) && defined(__386__)) || defined(MODEX_FLAT32)
+#if (defined(__WATCOMC__) && defined(__386__)) || defined(MODEX_FLAT32)
 #define KOB_COMPILED_FLAT /* 32-bit code */
 #endif
 

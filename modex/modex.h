@@ -24,6 +24,8 @@
 #ifndef MODEX_H
 #define MODEX_H
 
+#include "kob.h" /* kob_map_mask, and MODEX_FLAT32 under DJGPP */
+
 #if defined(__BCC__) && !defined(const)
 #define const /* dev86 bcc has no const; nothing here relies on it */
 #endif

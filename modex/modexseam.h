@@ -16,7 +16,8 @@
  * Define all seven before compiling modex.c to bring your own; defining only
  * some is an error, since the default would quietly replace the rest.
  * Otherwise the host model (KOB_HOST_MODEL, for the tests), dev86 bcc's
- * assembly in modex.c, or the 32-bit flat seam (MODEX_FLAT32, any i386 gcc)
+ * assembly in modex.c, or the 32-bit flat seam (MODEX_FLAT32, any i386 gcc;
+ * DJGPP's gcc takes it by itself)
  * is used; other compilers bring their own.
  *
  * The 32-bit flat seam reaches the ports through gcc's inline assembly, the

@@ -47,7 +47,7 @@ done
 refuses modex.c MODEX_IN -DMODEX_OUT=x
 # A compiler with no default seam built and tested here is an error naming
 # both of kobdraw.c's macros.
-for compiler in -D__TURBOC__ -D__BORLANDC__ -D__WATCOMC__ "-D__WATCOMC__ -D__386__" -D__DJGPP__ "-D_MSC_VER=600 -DM_I86"; do
+for compiler in -D__TURBOC__ -D__BORLANDC__ -D__WATCOMC__ "-D__WATCOMC__ -D__386__" "-D_MSC_VER=600 -DM_I86"; do
   # shellcheck disable=SC2086
   if said=$("$cc" -std=c89 -E $compiler -D__MSDOS__ "$dir/kobdraw.c" 2>&1 >/dev/null); then
     echo "kobdraw.c $compiler: compiled" >&2
@@ -58,3 +58,20 @@ for compiler in -D__TURBOC__ -D__BORLANDC__ -D__WATCOMC__ "-D__WATCOMC__ -D__386
   *) echo "kobdraw.c $compiler: not an error naming both macros: $said" >&2; exit 1 ;;
   esac
 done
+# DJGPP's gcc takes the 32-bit flat build by itself: where this compiler
+# makes i386 objects, each source built with __DJGPP__ is the very object
+# built with MODEX_FLAT32, which the emulated 386 runs.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+if echo 'int x;' | "$cc" -m32 -x c -c - -o "$scratch/probe.o" 2>/dev/null; then
+  for source in kobcheck.c kobbank.c kobdraw.c kobframe.c kobcomp.c modex.c; do
+    for build in -D__DJGPP__ -DMODEX_FLAT32; do
+      "$cc" -m32 -march=i386 -ffreestanding -fno-pic -std=c89 -pedantic -Wall -Wextra -Werror -O2 "$build" \
+        -c "$dir/$source" -o "$scratch/$build.o"
+    done
+    cmp -s "$scratch/-D__DJGPP__.o" "$scratch/-DMODEX_FLAT32.o" || {
+      echo "$source: built with __DJGPP__, not the MODEX_FLAT32 object" >&2
+      exit 1
+    }
+  done
+fi
