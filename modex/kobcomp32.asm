@@ -10,20 +10,7 @@
 ; eax, ecx and edx are free; ebx, esi, edi and ebp are kept. Video memory is
 ; the flat address modex_vram points at. COFF names take a leading underscore.
 
-bits 32
-cpu 386
-
-%define KOB_FIELD 4
-%include "kob.inc"
-
-%ifidn __OUTPUT_FORMAT__, coff
-%define C(name) _ %+ name
-%define TABLE_SECTION section .data
-%else
-%define C(name) name
-%define TABLE_SECTION section .rodata
-section .note.GNU-stack noalloc noexec nowrite progbits ; no executable stack
-%endif
+%include "flat32.inc"
 
         global C(kob_draw_compiled)
         extern C(kob_draw)

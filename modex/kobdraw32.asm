@@ -38,20 +38,7 @@
 ; as a whole one. Columns cut off below, and every column at another pitch,
 ; take a plain walk that clips each record to the window.
 
-bits 32
-cpu 386
-
-%define KOB_FIELD 4
-%include "kob.inc"
-
-%ifidn __OUTPUT_FORMAT__, coff
-%define C(name) _ %+ name
-%define TABLE_SECTION section .data
-%else
-%define C(name) name
-%define TABLE_SECTION section .rodata
-section .note.GNU-stack noalloc noexec nowrite progbits ; no executable stack
-%endif
+%include "flat32.inc"
 
 SHORT_RECORD equ 16           ; records this long have sequences of their own
 PLANE_STEP equ 4 * STRIP_ENTRY ; from one column of a plane to its next

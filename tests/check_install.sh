@@ -26,7 +26,8 @@ for file in "$(dirname "$0")"/../docs/*.md "$(dirname "$0")"/../docs/*.png "$(di
 done
 grep -q '^License: MIT$' "$doc/copyright" || { echo "share/doc/pcx2kob/copyright names no licence" >&2; exit 1; }
 data=$prefix/share/pcx2kob
-for file in kob.h kob.inc kobseam.h modex.h modexseam.h vgaregs.h kobcheck.c kobdraw.c modex.c; do
+for file in kob.h kob.inc flat32.inc kobseam.h modex.h modexseam.h vgaregs.h kobcheck.c kobdraw.c modex.c kobdraw32.asm \
+  kobcomp32.asm; do
   test -f "$data/modex/$file" || { echo "missing share/pcx2kob/modex/$file" >&2; exit 1; }
 done
 [ -f "$build/dos/libmodex.a" ] || exit 0
