@@ -176,7 +176,7 @@ int parse_arguments(int argc, char **argv) {
 /* ---- the files ---- */
 
 int load_palette(void) {
-  char line[64];
+  char line[80];
   long length;
   int file = view_open(palette_path);
   if (file < 0) return say_about("Cannot open palette file '%s'", palette_path);
@@ -188,20 +188,17 @@ int load_palette(void) {
   view_close(file);
   if (length < 0) return say_about("Cannot read palette file '%s'", palette_path);
   if (length == MODEX_PALETTE_SIZE) return 0;
-  sprintf(line, "': %ld byte%s, a palette is %u", length, length == 1 ? "" : "s", (unsigned)MODEX_PALETTE_SIZE);
-  view_print("Bad palette file '", 18);
-  view_print(palette_path, (unsigned)strlen(palette_path));
-  return say(line);
+  sprintf(line, "Bad palette file '%%s': %ld byte%s, a palette is %u", length, length == 1 ? "" : "s",
+          (unsigned)MODEX_PALETTE_SIZE);
+  return say_about(line, palette_path);
 }
 
 static int bad_sprite(const struct view_sprite *sprite, const struct kob_fault *fault) {
   char problem[KOB_PROBLEM_SIZE];
-  char line[KOB_PROBLEM_SIZE + 32];
+  char line[KOB_PROBLEM_SIZE + 48];
   kob_problem(fault, problem);
-  sprintf(line, "': %s (byte %lu)", problem, fault->offset);
-  view_print("Bad sprite file '", 17);
-  view_print(sprite->path, (unsigned)strlen(sprite->path));
-  return say(line);
+  sprintf(line, "Bad sprite file '%%s': %s (byte %lu)", problem, fault->offset);
+  return say_about(line, sprite->path);
 }
 
 /* Checks the file strip by strip, one window at a time, noting in the table
@@ -251,12 +248,10 @@ static int check_sprite(int file, struct view_sprite *sprite, struct kob_scan *s
 
 static int bad_bank(const struct view_sprite *sprite, const struct kob_bank_fault *fault) {
   char problem[KOB_BANK_PROBLEM_SIZE];
-  char line[KOB_BANK_PROBLEM_SIZE + 32];
+  char line[KOB_BANK_PROBLEM_SIZE + 48];
   kob_bank_problem(fault, problem);
-  sprintf(line, "': %s (byte %lu)", problem, fault->offset);
-  view_print("Bad bank file '", 15);
-  view_print(sprite->path, (unsigned)strlen(sprite->path));
-  return say(line);
+  sprintf(line, "Bad bank file '%%s': %s (byte %lu)", problem, fault->offset);
+  return say_about(line, sprite->path);
 }
 
 static int missing_frame(const struct view_sprite *sprite, unsigned frames) {
